@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs, builds and runs every test suite. SANITIZE=1 builds into build-sanitize/ with
+# AddressSanitizer and UndefinedBehaviorSanitizer instead.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ "${SANITIZE:-0}" = 1 ]; then
+    export BUILD_DIR=build-sanitize
+    scripts/setup.sh -DVELMARIXON_SANITIZE=ON
+else
+    scripts/setup.sh
+fi
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure --parallel "$(nproc)"

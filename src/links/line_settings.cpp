@@ -1,0 +1,1 @@
+#include "links/line_settings.h"

@@ -1,0 +1,1 @@
+#include "links/serial_link.h"

@@ -1,0 +1,1 @@
+#include "links/udp_link.h"

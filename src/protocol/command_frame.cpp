@@ -1,0 +1,1 @@
+#include "protocol/command_frame.h"

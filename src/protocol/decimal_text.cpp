@@ -1,0 +1,1 @@
+#include "protocol/decimal_text.h"

@@ -1,0 +1,1 @@
+#include "settings/option_codes.h"
