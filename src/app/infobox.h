@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QWidget>
+
+class QLineEdit;
+class QPushButton;
+
+namespace vmx {
+
+// The about box: the program's name with its version and the device's type number. Modeless,
+// a top-level window of its own; OK hides it, its close box destroys it.
+class Infobox : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kLeft = 5460 / 15;
+    static constexpr int kTop = 2385 / 15;
+
+    explicit Infobox(QWidget* parent = nullptr);
+
+    QLineEdit* nameText() const { return text1_; }
+    QLineEdit* typeText() const { return text2_; }
+    QPushButton* okButton() const { return command1_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QLineEdit* text1_;
+    QLineEdit* text2_;
+    QPushButton* command1_;
+};
+
+} // namespace vmx
