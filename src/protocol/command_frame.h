@@ -27,9 +27,9 @@ struct CommandFrame {
 
 enum class FrameError {
     None,
-    AddressNotANumber,    // empty, blank or not a decimal number
-    AddressOutOfRange,    // tens value outside 0..255, or a tens byte above 255
-    EmptyCommand,         // nothing to put into the first command slot
+    AddressNotANumber,     // empty, blank or not a decimal number
+    AddressOutOfRange,     // tens value outside 0..255, or a tens byte above 255
+    EmptyCommand,          // nothing to put into the first command slot
     CharacterNotSingleByte // a sent command character does not fit in 0 to 255
 };
 
