@@ -1,1 +1,90 @@
 #include "links/udp_link.h"
+
+#include "protocol/decimal_text.h"
+
+#include <QAbstractSocket>
+#include <QHostInfo>
+#include <QNetworkDatagram>
+
+#include <limits>
+
+namespace vmx {
+
+namespace {
+
+// The host text as an IPv4 address: a literal, or else the first IPv4 address the name resolves
+// to. The socket is bound to IPv4 only, so a host without an IPv4 address cannot be reached.
+std::optional<QHostAddress> resolveIpv4(const QString& host) {
+    QHostAddress literal;
+    if (literal.setAddress(host) && literal.protocol() == QAbstractSocket::IPv4Protocol)
+        return literal;
+    const QHostInfo info = QHostInfo::fromName(host);
+    if (info.error() != QHostInfo::NoError)
+        return std::nullopt;
+    for (const QHostAddress& address : info.addresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            return address;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<qint32> ipPortNumber(QStringView text) {
+    const auto value = parseDecimal(text);
+    if (!value)
+        return std::nullopt;
+    const double whole = roundHalfEven(*value);
+    if (whole < double(std::numeric_limits<qint32>::min()) ||
+        whole > double(std::numeric_limits<qint32>::max()))
+        return std::nullopt;
+    return qint32(whole);
+}
+
+UdpLink::UdpLink(QObject* parent) : QObject(parent) {
+    connect(&socket_, &QUdpSocket::readyRead, this, &UdpLink::readPendingDatagrams);
+}
+
+bool UdpLink::prepare(const QString& ipAddress, const QString& ipPort) {
+    if (setUp_)
+        return true;
+
+    const auto port = ipPortNumber(ipPort);
+    if (!port || *port < 1 || *port > 65535)
+        return false;
+    const auto host = resolveIpv4(ipAddress);
+    if (!host)
+        return false;
+    // No sharing: when another program holds local port 5000 the set-up fails. The socket is
+    // not connected either, so answers from any source port are received.
+    if (!socket_.bind(QHostAddress::AnyIPv4, kLocalUdpPort, QAbstractSocket::DontShareAddress)) {
+        socket_.close();
+        return false;
+    }
+
+    remoteHost_ = *host;
+    remotePort_ = quint16(*port);
+    setUp_ = true;
+    return true;
+}
+
+bool UdpLink::send(QByteArrayView frame) {
+    if (!setUp_)
+        return false;
+    const qint64 sent = socket_.writeDatagram(frame.data(), frame.size(), remoteHost_, remotePort_);
+    return sent == frame.size();
+}
+
+void UdpLink::readPendingDatagrams() {
+    // One notification may stand for several queued datagrams; each is reported on its own.
+    while (socket_.hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket_.receiveDatagram();
+        if (!datagram.isValid())
+            break;
+        // An empty datagram delivers nothing, so it is passed over.
+        if (!datagram.data().isEmpty())
+            emit datagramReceived(datagram.data());
+    }
+}
+
+} // namespace vmx

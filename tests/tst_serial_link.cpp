@@ -1,0 +1,375 @@
+#include "links/serial_link.h"
+#include "support/pty_pair.h"
+#include "support/scratch_dir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <array>
+#include <memory>
+
+using vmx::LineSettings;
+using vmx::SerialLink;
+using vmx::serialPortPath;
+using vmx::test::PtyPair;
+using vmx::test::ScratchDir;
+
+namespace {
+
+// A scratch directory in which COM1..COM4 each lead to a pseudo-terminal of their own.
+struct FourPorts {
+    ScratchDir dir;
+    std::array<std::unique_ptr<PtyPair>, 4> ptys;
+
+    bool setUp() {
+        if (!dir.isValid())
+            return false;
+        for (int n = 1; n <= 4; ++n) {
+            ptys[size_t(n - 1)] = std::make_unique<PtyPair>();
+            if (!pty(n).isValid() || !pty(n).linkAs(n))
+                return false;
+        }
+        return true;
+    }
+    PtyPair& pty(int portNumber) { return *ptys[size_t(portNumber - 1)]; }
+
+    // The output speed the driver holds for port n, or B0 when it cannot be read.
+    speed_t outputSpeed(int portNumber) {
+        termios t{};
+        return pty(portNumber).slaveTermios(t) ? cfgetospeed(&t) : B0;
+    }
+
+    // True when no port but `except` has anything to read.
+    bool othersSilent(int except) {
+        for (int n = 1; n <= 4; ++n) {
+            if (n != except && !pty(n).drainMaster(10).isEmpty())
+                return false;
+        }
+        return true;
+    }
+};
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (const int v : values)
+        out.append(char(v));
+    return out;
+}
+
+QByteArray allByteValues() {
+    QByteArray out;
+    for (int v = 0; v < 256; ++v)
+        out.append(char(v));
+    return out;
+}
+
+// Everything the spied signal has delivered so far, in order.
+QByteArray joined(const QSignalSpy& spy) {
+    QByteArray out;
+    for (const auto& args : spy)
+        out += args.at(0).toByteArray();
+    return out;
+}
+
+} // namespace
+
+class TestSerialLink : public QObject {
+    Q_OBJECT
+private slots:
+    void portPathFollowsLocalLinkToTheDevice() {
+        ScratchDir dir;
+        QVERIFY(dir.isValid());
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        QVERIFY(pty.linkAs(3));
+        const QString path = serialPortPath(3);
+        QVERIFY(QFileInfo(path).isAbsolute());
+        QCOMPARE(path, QFileInfo(pty.slavePath()).canonicalFilePath());
+        QVERIFY(!QFileInfo(path).isSymLink());
+    }
+
+    void portPathWithoutLocalLinkIsThePlatformPort_data() {
+        QTest::addColumn<int>("portNumber");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("COM1") << 1 << "/dev/ttyS0";
+        QTest::newRow("COM4") << 4 << "/dev/ttyS3";
+    }
+
+    void portPathWithoutLocalLinkIsThePlatformPort() {
+        QFETCH(int, portNumber);
+        QFETCH(QString, path);
+        ScratchDir dir;
+        QVERIFY(dir.isValid());
+        QCOMPARE(serialPortPath(portNumber), path);
+    }
+
+    void portPathOfABrokenLinkIsItsTarget() {
+        ScratchDir dir;
+        QVERIFY(dir.isValid());
+        const QString target = dir.filePath(QStringLiteral("gone/ttyVMX9"));
+        QVERIFY(QFile::link(target, QStringLiteral("COM2")));
+        QCOMPARE(serialPortPath(2), target);
+    }
+
+    void selectionsReachThePort_data() {
+        QTest::addColumn<float>("portSelect");
+        QTest::addColumn<float>("baudSelect");
+        QTest::addColumn<float>("comFormat");
+        QTest::addColumn<int>("portNumber");
+        QTest::addColumn<uint>("speed");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<int>("dataBits");
+
+        QTest::newRow("port 3, 19200, N, 8, 1")
+            << 2.0f << 3.0f << 1.0f << 3 << uint(B19200) << 19200 << int(QSerialPort::NoParity)
+            << int(QSerialPort::Data8);
+        QTest::newRow("port 1, 1200, E, 7, 1")
+            << 0.0f << 0.0f << 0.0f << 1 << uint(B1200) << 1200 << int(QSerialPort::EvenParity)
+            << int(QSerialPort::Data7);
+        QTest::newRow("port 2, 2400, E, 7, 1")
+            << 1.0f << 1.0f << 0.0f << 2 << uint(B2400) << 2400 << int(QSerialPort::EvenParity)
+            << int(QSerialPort::Data7);
+        QTest::newRow("port 4, 9600, N, 8, 1")
+            << 3.0f << 2.0f << 1.0f << 4 << uint(B9600) << 9600 << int(QSerialPort::NoParity)
+            << int(QSerialPort::Data8);
+    }
+
+    void selectionsReachThePort() {
+        QFETCH(float, portSelect);
+        QFETCH(float, baudSelect);
+        QFETCH(float, comFormat);
+        QFETCH(int, portNumber);
+        QFETCH(uint, speed);
+        QFETCH(int, baud);
+        QFETCH(int, parity);
+        QFETCH(int, dataBits);
+
+        FourPorts ports;
+        QVERIFY(ports.setUp());
+        SerialLink link;
+        QVERIFY(link.prepare(portSelect, baudSelect, comFormat));
+        QVERIFY(link.isOpen());
+        QCOMPARE(link.portNumber(), portNumber);
+
+        // The speed as the driver holds it; a pseudo-terminal forces 8 data bits without
+        // parity in its termios, so the framing is read back from the open port itself.
+        QCOMPARE(uint(ports.outputSpeed(portNumber)), speed);
+        const QSerialPort& port = link.port();
+        QCOMPARE(port.baudRate(), baud);
+        QCOMPARE(int(port.parity()), parity);
+        QCOMPARE(int(port.dataBits()), dataBits);
+        QCOMPARE(port.stopBits(), QSerialPort::OneStop);
+        QCOMPARE(port.flowControl(), QSerialPort::NoFlowControl);
+        QVERIFY(port.openMode().testFlag(QIODevice::ReadWrite));
+
+        // And it is the selected device that carries the frame.
+        const QByteArray frame = bytes({0x07, 0x30, 0x32, 0x52, 0x44, 0x46, 0x46, 0x03});
+        QVERIFY(link.writeFrame(frame));
+        QCOMPARE(ports.pty(portNumber).readMaster(int(frame.size())), frame);
+        QVERIFY(ports.othersSilent(portNumber));
+    }
+
+    void frameGoesOutInOrderAndNothingElse_data() {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("address 02, RD") << bytes({0x07, 0x30, 0x32, 0x52, 0x44, 0x46, 0x46, 0x03});
+        QTest::newRow("7 bytes: address 5, X") << bytes({0x07, 0x30, 0x35, 0x58, 0x43, 0x34, 0x03});
+        QTest::newRow("address 99, ZZZ")
+            << bytes({0x07, 0x39, 0x39, 0x5A, 0x5A, 0x5A, 0x38, 0x37, 0x03});
+        // Address 01 with the 18 command characters A..R: check value 0x93.
+        QTest::newRow("24 bytes: address 01, A..R")
+            << bytes({0x07, 0x30, 0x31, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49,
+                      0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F, 0x50, 0x51, 0x52, 0x39, 0x33, 0x03});
+    }
+
+    void frameGoesOutInOrderAndNothingElse() {
+        QFETCH(QByteArray, frame);
+        FourPorts ports;
+        QVERIFY(ports.setUp());
+        SerialLink link;
+        QVERIFY(link.prepare(0, 3, 0)); // the first-start defaults: COM1, "19200, E, 7, 1"
+        QVERIFY(link.writeFrame(frame));
+        QCOMPARE(ports.pty(1).readMaster(int(frame.size())), frame);
+        QCOMPARE(ports.pty(1).drainMaster(), QByteArray());
+    }
+
+    void everyByteValueGoesOutUnchanged() {
+        FourPorts ports;
+        QVERIFY(ports.setUp());
+        SerialLink link;
+        QVERIFY(link.prepare(1, 3, 1));
+        const QByteArray all = allByteValues();
+        QVERIFY(link.writeFrame(all));
+        QCOMPARE(ports.pty(2).readMaster(int(all.size())), all);
+        QCOMPARE(ports.pty(2).drainMaster(), QByteArray());
+    }
+
+    void secondPrepareClosesAndReopens() {
+        FourPorts ports;
+        QVERIFY(ports.setUp());
+        SerialLink link;
+        QSignalSpy closing(&link.port(), &QIODevice::aboutToClose);
+        QVERIFY(closing.isValid());
+
+        QVERIFY(link.prepare(0, 3, 1));
+        QCOMPARE(closing.count(), 0); // nothing was open before the first preparation
+        QCOMPARE(uint(ports.outputSpeed(1)), uint(B19200));
+
+        // Same selections: the port is still closed and opened again, and works afterwards.
+        QVERIFY(link.prepare(0, 3, 1));
+        QCOMPARE(closing.count(), 1);
+        QVERIFY(link.isOpen());
+        const QByteArray frame = bytes({0x07, 0x30, 0x35, 0x58, 0x43, 0x34, 0x03});
+        QVERIFY(link.writeFrame(frame));
+        QCOMPARE(ports.pty(1).readMaster(int(frame.size())), frame);
+
+        // Changed speed: the reopened port runs at the new one.
+        QVERIFY(link.prepare(0, 0, 1));
+        QCOMPARE(closing.count(), 2);
+        QCOMPARE(uint(ports.outputSpeed(1)), uint(B1200));
+
+        // Changed port: the frame now reaches COM3 and the old port hears nothing more.
+        QVERIFY(link.prepare(2, 0, 1));
+        QCOMPARE(closing.count(), 3);
+        QCOMPARE(link.portNumber(), 3);
+        QVERIFY(link.writeFrame(frame));
+        QCOMPARE(ports.pty(3).readMaster(int(frame.size())), frame);
+        QVERIFY(ports.othersSilent(3));
+    }
+
+    void missingPortFailsAndStaysClosed() {
+        FourPorts ports;
+        QVERIFY(ports.setUp());
+        // COM2 leads nowhere, whatever serial ports this machine has.
+        QVERIFY(QFile::remove(QStringLiteral("COM2")));
+        QVERIFY(QFile::link(ports.dir.filePath(QStringLiteral("gone/ttyVMX1")),
+                            QStringLiteral("COM2")));
+
+        SerialLink link;
+        QVERIFY(!link.prepare(1, 3, 1));
+        QVERIFY(!link.isOpen());
+        QCOMPARE(link.portNumber(), 2);
+        QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QSerialPort): device not open");
+        QVERIFY(!link.writeFrame(bytes({0x07})));
+
+        // From an open port: it is closed, the new one fails, and it stays closed.
+        QVERIFY(link.prepare(0, 3, 1));
+        QVERIFY(link.isOpen());
+        QVERIFY(!link.prepare(1, 3, 1));
+        QVERIFY(!link.isOpen());
+        QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QSerialPort): device not open");
+        QVERIFY(!link.writeFrame(bytes({0x07, 0x30})));
+        QCOMPARE(ports.pty(1).drainMaster(), QByteArray());
+
+        // Choosing a working port again succeeds.
+        QVERIFY(link.prepare(0, 3, 1));
+        QVERIFY(link.isOpen());
+    }
+
+    void selectionsOutsideTheTableKeepThePreviousOnes() {
+        FourPorts ports;
+        QVERIFY(ports.setUp());
+        SerialLink link;
+        const QByteArray frame = bytes({0x07, 0x30, 0x32, 0x52, 0x44, 0x46, 0x46, 0x03});
+        const auto check = [&](int portNumber, speed_t speed, QSerialPort::Parity parity,
+                               QSerialPort::DataBits dataBits) {
+            QVERIFY(link.isOpen());
+            QCOMPARE(link.portNumber(), portNumber);
+            QCOMPARE(uint(ports.outputSpeed(portNumber)), uint(speed));
+            QCOMPARE(link.port().parity(), parity);
+            QCOMPARE(link.port().dataBits(), dataBits);
+            QVERIFY(link.writeFrame(frame));
+            QCOMPARE(ports.pty(portNumber).readMaster(int(frame.size())), frame);
+            QVERIFY(ports.othersSilent(portNumber));
+        };
+
+        // Before any valid selection the port runs with the component's defaults.
+        QVERIFY(link.prepare(0, 7, 7));
+        check(1, B9600, QSerialPort::NoParity, QSerialPort::Data8);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(link.lineSettings() == LineSettings{});
+
+        QVERIFY(link.prepare(2, 3, 1));
+        check(3, B19200, QSerialPort::NoParity, QSerialPort::Data8);
+        if (QTest::currentTestFailed())
+            return;
+
+        QVERIFY(link.prepare(9, 4, 5)); // nothing in range
+        check(3, B19200, QSerialPort::NoParity, QSerialPort::Data8);
+        if (QTest::currentTestFailed())
+            return;
+
+        QVERIFY(link.prepare(0, 0, 2)); // a valid speed alone does not change the settings
+        check(1, B19200, QSerialPort::NoParity, QSerialPort::Data8);
+        if (QTest::currentTestFailed())
+            return;
+
+        QVERIFY(link.prepare(0.5f, 0, 0)); // a port selector between the values
+        check(1, B1200, QSerialPort::EvenParity, QSerialPort::Data7);
+        if (QTest::currentTestFailed())
+            return;
+
+        QVERIFY(link.prepare(99, 1.5f, 1)); // the UDP selector names no serial port
+        check(1, B1200, QSerialPort::EvenParity, QSerialPort::Data7);
+        if (QTest::currentTestFailed())
+            return;
+
+        QVERIFY(link.prepare(-1, -1, -1));
+        check(1, B1200, QSerialPort::EvenParity, QSerialPort::Data7);
+    }
+
+    void receivedDeliversWhatTheDeviceSends() {
+        FourPorts ports;
+        QVERIFY(ports.setUp());
+        SerialLink link;
+        QSignalSpy spy(&link, &SerialLink::received);
+        QVERIFY(link.prepare(3, 2, 1));
+
+        // An acknowledgement, then a reply in two pieces.
+        QVERIFY(ports.pty(4).writeMaster(bytes({0x06})));
+        QVERIFY(spy.wait(3000));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toByteArray(), bytes({0x06}));
+
+        spy.clear();
+        const QByteArray first("\x07"
+                               "02RD1");
+        const QByteArray second("2.5FF\x03");
+        QVERIFY(ports.pty(4).writeMaster(first));
+        QVERIFY(spy.wait(3000));
+        QVERIFY(ports.pty(4).writeMaster(second));
+        QTRY_COMPARE_WITH_TIMEOUT(joined(spy), first + second, 3000);
+        for (const auto& args : std::as_const(spy))
+            QVERIFY(!args.at(0).toByteArray().isEmpty());
+    }
+
+    void everyByteValueComesInUnchanged() {
+        FourPorts ports;
+        QVERIFY(ports.setUp());
+        SerialLink link;
+        QSignalSpy spy(&link, &SerialLink::received);
+        QVERIFY(link.prepare(0, 3, 1));
+        const QByteArray all = allByteValues();
+        QVERIFY(ports.pty(1).writeMaster(all));
+        QTRY_COMPARE_WITH_TIMEOUT(joined(spy), all, 3000);
+    }
+
+    void receivesAgainAfterReopening() {
+        FourPorts ports;
+        QVERIFY(ports.setUp());
+        SerialLink link;
+        QSignalSpy spy(&link, &SerialLink::received);
+        QVERIFY(link.prepare(0, 3, 1));
+        QVERIFY(link.prepare(0, 3, 0));
+        QVERIFY(ports.pty(1).writeMaster(bytes({0x15})));
+        QVERIFY(spy.wait(3000));
+        QCOMPARE(spy.at(0).at(0).toByteArray(), bytes({0x15}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialLink)
+#include "tst_serial_link.moc"
