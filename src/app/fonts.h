@@ -15,6 +15,8 @@ inline QFont sansFont(const QString& family, double pointSize, bool bold) {
     return font;
 }
 
-inline QFont windowFont() { return sansFont(QStringLiteral("MS Sans Serif"), 8.25, false); }
+inline QFont windowFont() {
+    return sansFont(QStringLiteral("MS Sans Serif"), 8.25, false);
+}
 
 } // namespace vmx

@@ -41,6 +41,7 @@ Infobox::Infobox(QWidget* parent)
                        twipRect(1080, 1320, 3135, 375));
     command1_ = new QPushButton(QStringLiteral("OK"), this);
     command1_->setObjectName(QStringLiteral("Command1"));
+    command1_->setFont(windowFont());
     command1_->setGeometry(twipRect(1920, 2160, 1575, 375));
     // Enter on OK presses it as Space does.
     command1_->setAutoDefault(true);

@@ -43,7 +43,9 @@ MainForm::MainForm(MainFormSeams seams, QWidget* parent)
     wireControls();
 }
 
-MainForm::~MainForm() { delete infobox_.data(); }
+MainForm::~MainForm() {
+    delete infobox_.data();
+}
 
 void MainForm::wireControls() {
     for (QRadioButton* radio : options_) {
@@ -70,8 +72,7 @@ void MainForm::wireControls() {
 
     connect(&serialLink_, &SerialLink::received, this, &MainForm::serialReceived);
     connect(&udpLink_, &UdpLink::datagramReceived, this, &MainForm::datagramReceived);
-    connect(&watchdog_, &ReplyWatchdog::expired, this,
-            [this] { showMessage(kCommunicationFail); });
+    connect(&watchdog_, &ReplyWatchdog::expired, this, [this] { showMessage(kCommunicationFail); });
     // SEND losing the focus needs nothing: the window hands the focus on to the control that
     // has just received it, which keeps it.
 }
@@ -169,7 +170,9 @@ void MainForm::closeEvent(QCloseEvent* event) {
         endRun();
 }
 
-void MainForm::showMessage(const QString& text) { seams_.showMessage(this, text); }
+void MainForm::showMessage(const QString& text) {
+    seams_.showMessage(this, text);
+}
 
 void MainForm::focusFirstTabStop() {
     activateWindow();
@@ -196,7 +199,7 @@ bool MainForm::focusNextPrevChild(bool next) {
     if (target < 0)
         return false;
     tabOrder_[static_cast<std::size_t>(target)]->setFocus(next ? Qt::TabFocusReason
-                                                          : Qt::BacktabFocusReason);
+                                                               : Qt::BacktabFocusReason);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -16,7 +17,9 @@ namespace vmx {
 
 namespace {
 
-QFont arialBold() { return sansFont(QStringLiteral("Arial"), 8.25, true); }
+QFont arialBold() {
+    return sansFont(QStringLiteral("Arial"), 8.25, true);
+}
 
 QFont windowFontBold() {
     QFont font = windowFont();
@@ -27,11 +30,33 @@ QFont windowFontBold() {
 template <typename Widget> Widget* named(Widget* widget, const char* name, const QRect& where) {
     widget->setObjectName(QLatin1String(name));
     widget->setGeometry(where);
+    // Set on each control: platform themes give some classes (option buttons) fonts of their
+    // own that would not follow the window's.
+    widget->setFont(windowFont());
     return widget;
 }
 
+// A frame whose caption sits on its top line, so the buttons keep their places inside it.
+class CaptionFrame : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        const int lineY = metrics.height() / 2;
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(QRect(0, lineY, width() - 1, height() - lineY - 1));
+        const QRect caption(7, 0, metrics.horizontalAdvance(title()) + 4, metrics.height());
+        painter.fillRect(caption, palette().color(QPalette::Window));
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(caption, Qt::AlignCenter, title());
+    }
+};
+
 QGroupBox* frame(QWidget* parent, const char* name, const char* caption, const QRect& where) {
-    auto* box = named(new QGroupBox(QLatin1String(caption), parent), name, where);
+    auto* box = named(new CaptionFrame(QLatin1String(caption), parent), name, where);
     box->setFocusPolicy(Qt::NoFocus);
     return box;
 }
@@ -140,10 +165,10 @@ void MainForm::buildControls() {
     label5_->setBuddy(text4_);
 
     // Every control that can hold the focus, by tab index; labels and frames take none.
-    tabOrder_ = {options_[0], options_[1], options_[2],  options_[3], options_[4],
-                 options_[5], options_[6], options_[7],  command1_,   xxx_,
-                 exitgomb_,   text1_,      text2_,       outmessage_, command2_,
-                 options_[8], text3_,      text4_,       options_[9], options_[10]};
+    tabOrder_ = {options_[0], options_[1], options_[2], options_[3], options_[4],
+                 options_[5], options_[6], options_[7], command1_,   xxx_,
+                 exitgomb_,   text1_,      text2_,      outmessage_, command2_,
+                 options_[8], text3_,      text4_,      options_[9], options_[10]};
 }
 
 } // namespace vmx

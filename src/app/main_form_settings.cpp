@@ -14,7 +14,9 @@ namespace {
 
 const QString kIniLoadError = QStringLiteral("ini file load error");
 
-QString settingsPath() { return QString::fromLatin1(kSettingsFileName); }
+QString settingsPath() {
+    return QString::fromLatin1(kSettingsFileName);
+}
 
 } // namespace
 
