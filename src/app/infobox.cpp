@@ -3,6 +3,7 @@
 #include "app/fonts.h"
 #include "app/twips.h"
 
+#include <QCloseEvent>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -50,6 +51,11 @@ Infobox::Infobox(QWidget* parent)
     setTabOrder(text1_, text2_);
     setTabOrder(text2_, command1_);
     setAttribute(Qt::WA_DeleteOnClose);
+}
+
+void Infobox::closeEvent(QCloseEvent* event) {
+    closed_ = true;
+    QWidget::closeEvent(event);
 }
 
 void Infobox::showEvent(QShowEvent* event) {

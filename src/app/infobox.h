@@ -20,11 +20,15 @@ public:
     QLineEdit* nameText() const { return text1_; }
     QLineEdit* typeText() const { return text2_; }
     QPushButton* okButton() const { return command1_; }
+    // Closed by its close box: the box is gone, even while its deletion is still pending.
+    bool isClosed() const { return closed_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    bool closed_ = false;
     QLineEdit* text1_;
     QLineEdit* text2_;
     QPushButton* command1_;

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -30,6 +31,32 @@ bool isEnterKey(const QEvent* event) {
         return false;
     const int key = static_cast<const QKeyEvent*>(event)->key();
     return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+// The stop of the window's tab chain after `from` (before it, going backward), or the first
+// (last) stop when `from` is no control of the chain. Option buttons form one group per frame.
+QWidget* tabStopAfter(const std::vector<QWidget*>& order, const QWidget* window,
+                      const QWidget* from, bool forward) {
+    std::vector<TabEntry> entries;
+    std::vector<const QWidget*> frames;
+    entries.reserve(order.size());
+    for (const QWidget* control : order) {
+        TabEntry entry;
+        entry.focusable = control->isVisibleTo(window) && control->isEnabled();
+        if (const auto* radio = qobject_cast<const QRadioButton*>(control)) {
+            const QWidget* frame = radio->parentWidget();
+            auto known = std::find(frames.begin(), frames.end(), frame);
+            if (known == frames.end())
+                known = frames.insert(frames.end(), frame);
+            entry.optionGroup = static_cast<int>(known - frames.begin());
+            entry.checked = radio->isChecked();
+        }
+        entries.push_back(entry);
+    }
+    const auto where = std::find(order.begin(), order.end(), from);
+    const int current = where == order.end() ? -1 : static_cast<int>(where - order.begin());
+    const int target = nextTabStop(entries, current, forward);
+    return target < 0 ? nullptr : order[static_cast<std::size_t>(target)];
 }
 
 } // namespace
@@ -138,6 +165,10 @@ void MainForm::datagramReceived(const QByteArray& payload) {
 }
 
 void MainForm::showAbout() {
+    // A box closed by its close box is gone: "About" loads a new one from the initial layout,
+    // even when the closed one has not been deleted yet.
+    if (infobox_ && infobox_->isClosed())
+        delete infobox_.data();
     if (!infobox_)
         infobox_ = new Infobox();
     if (infobox_->isVisible())
@@ -176,35 +207,29 @@ void MainForm::showMessage(const QString& text) {
 
 void MainForm::focusFirstTabStop() {
     activateWindow();
-    focusNextPrevChild(true);
+    // The first stop from the start of the chain, wherever the window system has put the focus
+    // on showing the window.
+    if (QWidget* first = tabStopAfter(tabOrder_, this, nullptr, true))
+        first->setFocus(Qt::TabFocusReason);
 }
 
 bool MainForm::focusNextPrevChild(bool next) {
-    std::vector<TabEntry> entries;
-    entries.reserve(tabOrder_.size());
-    for (QWidget* control : tabOrder_) {
-        TabEntry entry;
-        entry.focusable = control->isVisibleTo(this) && control->isEnabled();
-        if (auto* radio = qobject_cast<QRadioButton*>(control)) {
-            const QWidget* frame = radio->parentWidget();
-            entry.optionGroup = frame == frame1_ ? 0 : frame == frame2_ ? 1 : 2;
-            entry.checked = radio->isChecked();
-        }
-        entries.push_back(entry);
-    }
-    QWidget* focused = QApplication::focusWidget();
-    const auto where = std::find(tabOrder_.begin(), tabOrder_.end(), focused);
-    const int current = where == tabOrder_.end() ? -1 : static_cast<int>(where - tabOrder_.begin());
-    const int target = nextTabStop(entries, current, next);
-    if (target < 0)
+    QWidget* target = tabStopAfter(tabOrder_, this, QApplication::focusWidget(), next);
+    if (!target)
         return false;
-    tabOrder_[static_cast<std::size_t>(target)]->setFocus(next ? Qt::TabFocusReason
-                                                               : Qt::BacktabFocusReason);
+    target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     return true;
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusIn) {
+        // Only a move of the focus onto the control counts. The focus that comes back to it when
+        // the window is active again after a message box or another window, or when the menu
+        // closes, is the focus it already had.
+        const Qt::FocusReason reason = static_cast<const QFocusEvent*>(event)->reason();
+        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason ||
+            reason == Qt::MenuBarFocusReason)
+            return false;
         if (watched == command2_)
             messageWindow_->clear();
         else if (watched == exitgomb_)

@@ -121,6 +121,8 @@ void MainForm::buildControls() {
     };
 
     command1_ = button(client, "Command1", "SEND", twipRect(9840, 2520, 1335, 495));
+    // Drawn and announced as the default button; the window itself presses it on Enter.
+    command1_->setDefault(true);
     xxx_ = lineBox(client, "xxx", "RD", twipRect(9240, 1920, 1935, 285));
     xxx_->setFont(arialBold());
     label1_ = label(client, "Label1", "COMMAND:", twipRect(7920, 1920, 1095, 255));

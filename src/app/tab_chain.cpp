@@ -5,6 +5,8 @@
 namespace vmx {
 
 bool isTabStop(const std::vector<TabEntry>& entries, int index) {
+    if (index < 0 || index >= static_cast<int>(entries.size()))
+        return false;
     const TabEntry& entry = entries[static_cast<std::size_t>(index)];
     if (!entry.focusable)
         return false;

@@ -1,0 +1,360 @@
+#include "app/infobox.h"
+#include "app/main_form.h"
+#include "support/window_fixture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStyleHints>
+#include <QTest>
+
+using vmx::Infobox;
+using vmx::test::WindowFixture;
+
+namespace {
+
+const QPoint kInitialPlace(5460 / 15, 2385 / 15);
+
+QRect fromTwips(int left, int top, int width, int height) {
+    return {left / 15, top / 15, width / 15, height / 15};
+}
+
+void chooseAbout(WindowFixture& fixture) {
+    fixture.form().findChild<QAction*>(QStringLiteral("help_about"))->trigger();
+}
+
+QList<Infobox*> aboutBoxes() {
+    QList<Infobox*> boxes;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<Infobox*>(window))
+            boxes << box;
+    return boxes;
+}
+
+QString focusName() {
+    QWidget* focused = QApplication::focusWidget();
+    return focused ? focused->objectName() : QStringLiteral("<none>");
+}
+
+// The about box as the operator meets it: shown, active, the focus on its name text.
+Infobox* openAbout(WindowFixture& fixture) {
+    chooseAbout(fixture);
+    Infobox* box = fixture.form().infobox();
+    if (!box || !QTest::qWaitForWindowActive(box))
+        return nullptr;
+    if (!QTest::qWaitFor([&] { return QApplication::focusWidget() == box->nameText(); }, 2000))
+        return nullptr;
+    return box;
+}
+
+// The inside of a text box, without the frame that marks the focus.
+QImage textArea(QLineEdit* edit) {
+    const QImage whole = edit->grab().toImage();
+    const qreal ratio = whole.devicePixelRatio();
+    const QRect inner = edit->rect().adjusted(4, 4, -4, -4);
+    return whole.copy(QRect(inner.topLeft() * ratio, inner.size() * ratio));
+}
+
+// Renderings of a focused box at two moments half a blink period apart: a blinking caret is
+// drawn in at least one of them.
+QList<QImage> acrossBlink(QLineEdit* edit) {
+    QList<QImage> images{textArea(edit)};
+    const int flash = QGuiApplication::styleHints()->cursorFlashTime();
+    QTest::qWait(flash > 0 ? flash / 2 + 120 : 50);
+    images << textArea(edit);
+    return images;
+}
+
+bool anyDiffers(const QList<QImage>& images, const QImage& reference) {
+    for (const QImage& image : images)
+        if (image != reference)
+            return true;
+    return false;
+}
+
+} // namespace
+
+class TestInfobox : public QObject {
+    Q_OBJECT
+private slots:
+    void windowLayout() {
+        WindowFixture fixture;
+        QVERIFY(fixture.start());
+        QVERIFY(!fixture.form().infobox()); // created on first use
+        Infobox* box = openAbout(fixture);
+        QVERIFY(box);
+        QCOMPARE(box->objectName(), QStringLiteral("infobox"));
+        QCOMPARE(box->windowTitle(), QStringLiteral("info"));
+        QVERIFY(box->isWindow());
+        QVERIFY(!box->parentWidget()); // no owner window
+        const Qt::WindowFlags flags = box->windowFlags();
+        QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
+        QVERIFY(flags.testFlag(Qt::WindowSystemMenuHint));
+        QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+        // Client area 5085 x 2955 twips, its corner at 5460, 2385 twips on the screen.
+        QCOMPARE(box->geometry(), QRect(kInitialPlace, QSize(339, 197)));
+        QCOMPARE(box->minimumSize(), box->maximumSize());
+        QCOMPARE(box->font().family(), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(box->font().pointSizeF(), 8.25);
+        QVERIFY(!box->font().bold());
+
+        struct Text {
+            QLineEdit* edit;
+            const char* name;
+            const char* text;
+            QRect place;
+        };
+        const Text texts[] = {
+            {box->nameText(), "Text1", "Velmarixon V 1.14", fromTwips(1080, 600, 3135, 375)},
+            {box->typeText(), "Text2", "Type number: KD-472", fromTwips(1080, 1320, 3135, 375)},
+        };
+        for (const Text& t : texts) {
+            QCOMPARE(t.edit->objectName(), QLatin1String(t.name));
+            QCOMPARE(t.edit->text(), QLatin1String(t.text));
+            QCOMPARE(t.edit->geometry(), t.place);
+            QVERIFY(t.edit->isReadOnly());
+            QVERIFY(t.edit->alignment() & Qt::AlignHCenter);
+            QCOMPARE(t.edit->font().family(), QStringLiteral("Arial"));
+            QCOMPARE(t.edit->font().pointSizeF(), 9.75);
+            QVERIFY(t.edit->font().bold());
+            QCOMPARE(t.edit->parentWidget(), box);
+        }
+        QPushButton* ok = box->okButton();
+        QCOMPARE(ok->objectName(), QStringLiteral("Command1"));
+        QCOMPARE(ok->text(), QStringLiteral("OK"));
+        QCOMPARE(ok->geometry(), fromTwips(1920, 2160, 1575, 375));
+        QCOMPARE(ok->font(), box->font());
+    }
+
+    // Modeless: the main window stays usable with the about box open.
+    void modelessWithFocusOnTheName() {
+        WindowFixture fixture;
+        QVERIFY(fixture.start());
+        Infobox* box = openAbout(fixture);
+        QVERIFY(box);
+        QCOMPARE(focusName(), QStringLiteral("Text1"));
+        QVERIFY(!box->isModal());
+        QVERIFY(!QApplication::activeModalWidget());
+
+        auto* clear = fixture.control<QPushButton>("Command2");
+        QSignalSpy clicks(clear, &QPushButton::clicked);
+        QTest::mouseClick(clear, Qt::LeftButton);
+        QCOMPARE(clicks.count(), 1);
+        QTest::mouseClick(fixture.control<QLineEdit>("xxx"), Qt::LeftButton);
+        QTest::keyClicks(fixture.control<QLineEdit>("xxx"), QStringLiteral("X"));
+        QVERIFY(fixture.control<QLineEdit>("xxx")->text().contains(QLatin1Char('X')));
+        QVERIFY(box->isVisible());
+    }
+
+    void tabOrderInside() {
+        WindowFixture fixture;
+        QVERIFY(fixture.start());
+        Infobox* box = openAbout(fixture);
+        QVERIFY(box);
+        QStringList reached;
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached << focusName();
+        }
+        QCOMPARE(reached, (QStringList{"Text2", "Command1", "Text1"}));
+        reached.clear();
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            reached << focusName();
+        }
+        QCOMPARE(reached, (QStringList{"Command1", "Text2", "Text1"}));
+        QVERIFY(box->isVisible());
+        // Tabbing inside the about box never reaches the main window's controls.
+        QCOMPARE(fixture.record().endCount, 0);
+    }
+
+    void okHidesTheBox_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("click") << QStringLiteral("click");
+        QTest::newRow("Return") << QStringLiteral("Return");
+        QTest::newRow("keypad Enter") << QStringLiteral("Enter");
+        QTest::newRow("Space") << QStringLiteral("Space");
+    }
+
+    void okHidesTheBox() {
+        QFETCH(QString, how);
+        WindowFixture fixture;
+        QVERIFY(fixture.start());
+        Infobox* box = openAbout(fixture);
+        QVERIFY(box);
+        QPushButton* ok = box->okButton();
+        if (how == QLatin1String("click")) {
+            QTest::mouseClick(ok, Qt::LeftButton);
+        } else {
+            QTest::keyClick(box->nameText(), Qt::Key_Tab);
+            QTest::keyClick(box->typeText(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), ok);
+            if (how == QLatin1String("Return"))
+                QTest::keyClick(ok, Qt::Key_Return);
+            else if (how == QLatin1String("Enter"))
+                QTest::keyClick(ok, Qt::Key_Enter, Qt::KeypadModifier);
+            else
+                QTest::keyClick(ok, Qt::Key_Space);
+        }
+        QVERIFY(box->isHidden());
+        QCoreApplication::processEvents();
+        QCOMPARE(fixture.form().infobox(), box); // hidden, not gone
+        QCOMPARE(aboutBoxes().size(), 1);
+        QVERIFY(fixture.form().isVisible());
+        QCOMPARE(fixture.record().endCount, 0);
+        QVERIFY(fixture.record().messages.isEmpty());
+    }
+
+    void textsRefuseTyping() {
+        WindowFixture fixture;
+        QVERIFY(fixture.start());
+        Infobox* box = openAbout(fixture);
+        QVERIFY(box);
+        for (QLineEdit* edit : {box->nameText(), box->typeText()}) {
+            const QString before = edit->text();
+            edit->setFocus(Qt::MouseFocusReason);
+            QTRY_COMPARE(QApplication::focusWidget(), edit);
+            QTest::keyClicks(edit, QStringLiteral("typed"));
+            QTest::keyClick(edit, Qt::Key_Backspace);
+            QTest::keyClick(edit, Qt::Key_Home);
+            QTest::keyClick(edit, Qt::Key_Delete);
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(edit, Qt::Key_X, Qt::ControlModifier);
+            QTest::keyClick(edit, Qt::Key_Return);
+            QCOMPARE(edit->text(), before);
+        }
+        QVERIFY(box->isVisible());
+    }
+
+    void aboutAgainShowsTheSameBoxAsItIs() {
+        WindowFixture fixture;
+        QVERIFY(fixture.start());
+        Infobox* box = openAbout(fixture);
+        QVERIFY(box);
+        box->move(40, 30);
+        box->typeText()->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), box->typeText());
+        const QRect place = box->geometry();
+
+        fixture.form().activateWindow();
+        QTRY_VERIFY(fixture.form().isActiveWindow());
+        chooseAbout(fixture);
+        chooseAbout(fixture);
+        QCoreApplication::processEvents();
+        QCOMPARE(fixture.form().infobox(), box);
+        QCOMPARE(aboutBoxes(), QList<Infobox*>{box});
+        QVERIFY(box->isVisible());
+        QCOMPARE(box->geometry(), place);
+        QCOMPARE(box->focusWidget(), box->typeText());
+    }
+
+    void hiddenBoxComesBackWhereItWasLeft() {
+        WindowFixture fixture;
+        QVERIFY(fixture.start());
+        Infobox* box = openAbout(fixture);
+        QVERIFY(box);
+        box->move(120, 250);
+        QTRY_COMPARE(box->pos(), QPoint(120, 250));
+        const QRect place = box->geometry();
+        QVERIFY(place.topLeft() != kInitialPlace);
+        QTest::mouseClick(box->okButton(), Qt::LeftButton);
+        QVERIFY(box->isHidden());
+        // The window system hands the activation back to the main window.
+        fixture.form().activateWindow();
+        QTRY_VERIFY(fixture.form().isActiveWindow());
+
+        QCOMPARE(openAbout(fixture), box);
+        QCOMPARE(box->geometry(), place);
+        QCOMPARE(aboutBoxes().size(), 1);
+    }
+
+    void closeBoxDestroysItAndItComesBackAtItsInitialPlace() {
+        WindowFixture fixture;
+        QVERIFY(fixture.start());
+        Infobox* box = openAbout(fixture);
+        QVERIFY(box);
+        box->move(150, 60);
+        QTRY_COMPARE(box->pos(), QPoint(150, 60));
+        QSignalSpy destroyed(box, &QObject::destroyed);
+        QVERIFY(box->close());
+        QTRY_COMPARE(destroyed.count(), 1);
+        QVERIFY(!fixture.form().infobox());
+        QVERIFY(aboutBoxes().isEmpty());
+        QVERIFY(fixture.form().isVisible());
+        QCOMPARE(fixture.record().endCount, 0);
+
+        Infobox* again = openAbout(fixture);
+        QVERIFY(again);
+        QCOMPARE(again->geometry(), QRect(kInitialPlace, QSize(339, 197)));
+        QCOMPARE(again->nameText()->text(), QStringLiteral("Velmarixon V 1.14"));
+        QCOMPARE(aboutBoxes(), QList<Infobox*>{again});
+    }
+
+    // "About" right after the close box, before the closed box has actually gone.
+    void aboutRightAfterTheCloseBox() {
+        WindowFixture fixture;
+        QVERIFY(fixture.start());
+        Infobox* box = openAbout(fixture);
+        QVERIFY(box);
+        box->move(150, 60);
+        QVERIFY(box->close());
+        chooseAbout(fixture);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+        QTRY_VERIFY(fixture.form().infobox() && fixture.form().infobox()->isVisible());
+        QCOMPARE(aboutBoxes().size(), 1);
+        QCOMPARE(fixture.form().infobox()->geometry(), QRect(kInitialPlace, QSize(339, 197)));
+    }
+
+    void noCaretInTheTexts() {
+        WindowFixture fixture;
+        QVERIFY(fixture.start());
+        Infobox* box = openAbout(fixture);
+        QVERIFY(box);
+        QLineEdit* name = box->nameText();
+        QLineEdit* type = box->typeText();
+        const QImage typeUnfocused = textArea(type);
+
+        // The name text has the focus as the box opens.
+        QCOMPARE(QApplication::focusWidget(), name);
+        const QList<QImage> nameFocused = acrossBlink(name);
+
+        // Tab to the type text; what Tab selects is taken away so only a caret could remain.
+        QTest::keyClick(name, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), type);
+        type->deselect();
+        const QList<QImage> typeFocused = acrossBlink(type);
+        const QImage nameUnfocused = textArea(name);
+
+        QVERIFY(!anyDiffers(nameFocused, nameUnfocused));
+        QVERIFY(!anyDiffers(typeFocused, typeUnfocused));
+
+        // The same look at an editable box does see its caret.
+        name->setFocus(Qt::OtherFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), name);
+        name->setReadOnly(false);
+        const QList<QImage> editable = acrossBlink(name);
+        name->setReadOnly(true);
+        QVERIFY(anyDiffers(editable, nameUnfocused));
+    }
+
+    void exitClosesTheAboutBox() {
+        WindowFixture fixture;
+        QVERIFY(fixture.start());
+        Infobox* box = openAbout(fixture);
+        QVERIFY(box);
+        QSignalSpy destroyed(box, &QObject::destroyed);
+        QTest::mouseClick(fixture.control<QPushButton>("exitgomb"), Qt::LeftButton);
+        QCOMPARE(fixture.record().endCount, 1);
+        QTRY_COMPARE(destroyed.count(), 1);
+        QVERIFY(aboutBoxes().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestInfobox)
+#include "tst_infobox.moc"
