@@ -1,0 +1,193 @@
+#include "device_sim/sim_options.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+namespace vmx::sim {
+
+namespace {
+
+const QString kDescription = QStringLiteral(
+    "Plays a Velmarixon field device so the tool can be tried without one.\n"
+    "\n"
+    "  velmarixon-device-sim serial [--link COM1]\n"
+    "      Opens a pseudo-terminal and makes COM1 (or the name given) in the current\n"
+    "      directory point at it. Start the tool in the same directory and choose that\n"
+    "      port. The link is removed again on Ctrl+C or SIGTERM.\n"
+    "  velmarixon-device-sim udp [--port 6000]\n"
+    "      Listens on 127.0.0.1 only and answers each datagram to its sender. In the\n"
+    "      tool choose Udp, IP ADDRESS 127.0.0.1 and PORT 6000 (not 5000: the tool\n"
+    "      itself sends from and listens on 5000). Port 0 takes a free port, which is\n"
+    "      printed.\n"
+    "\n"
+    "A frame with a good check is answered as --answer says; a frame with a bad\n"
+    "check, or too short, is answered with NAK (nothing when silent). A reply is the\n"
+    "start byte 7, the frame's address and command, the payload, two check\n"
+    "characters and ETX 3. Every frame received and answer sent is printed in hex.\n"
+    "\n"
+    "Examples:\n"
+    "  velmarixon-device-sim serial --link COM2 --answer ack\n"
+    "  velmarixon-device-sim udp --port 6000 --payload 42.0 --split 3 --delay-ms 500\n"
+    "  velmarixon-device-sim serial --answer silent   (the tool reports a timeout)");
+
+std::optional<int> boundedNumber(const QString& text, int lowest, int highest) {
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok || value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+bool isPlainLinkName(const QString& name) {
+    return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') &&
+           !name.contains(QChar(0));
+}
+
+OptionsResult parseOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kDescription);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this text."));
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("serial: name of the link to the pseudo-terminal "
+                                                 "in the current directory (default COM1)."),
+                                  QStringLiteral("name"));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("udp: port on 127.0.0.1 (default 6000)."),
+                                  QStringLiteral("port"));
+    const QCommandLineOption answer(QStringLiteral("answer"),
+                                    QStringLiteral("ack, nak, reply or silent (default reply)."),
+                                    QStringLiteral("mode"));
+    const QCommandLineOption payload(
+        QStringLiteral("payload"),
+        QStringLiteral("Payload of a reply, single-byte characters (default 12.5)."),
+        QStringLiteral("text"));
+    const QCommandLineOption split(QStringLiteral("split"),
+                                   QStringLiteral("Sends each answer in pieces of n bytes."),
+                                   QStringLiteral("n"));
+    const QCommandLineOption delay(QStringLiteral("delay-ms"),
+                                   QStringLiteral("Waits this long before answering (default 0)."),
+                                   QStringLiteral("ms"));
+    const QCommandLineOption gap(
+        QStringLiteral("gap-ms"),
+        QStringLiteral("Pause between the pieces of a split answer (default 20)."),
+        QStringLiteral("ms"));
+    parser.addOptions({help, link, port, answer, payload, split, delay, gap});
+    parser.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("serial or udp."));
+
+    OptionsResult result;
+    if (!parser.parse(arguments)) {
+        result.error = parser.errorText();
+        return result;
+    }
+    if (parser.isSet(help)) {
+        result.helpRequested = true;
+        result.helpText = parser.helpText();
+        return result;
+    }
+
+    SimOptions options;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1) {
+        result.error = positional.isEmpty()
+                           ? QStringLiteral("Say serial or udp.")
+                           : QStringLiteral("Only one mode, serial or udp, may be given.");
+        return result;
+    }
+    if (positional.first() == u"serial") {
+        options.link = LinkKind::Serial;
+    } else if (positional.first() == u"udp") {
+        options.link = LinkKind::Udp;
+    } else {
+        result.error =
+            QStringLiteral("Unknown mode %1: say serial or udp.").arg(positional.first());
+        return result;
+    }
+
+    if (parser.isSet(link)) {
+        if (options.link != LinkKind::Serial) {
+            result.error = QStringLiteral("--link belongs to serial mode.");
+            return result;
+        }
+        options.linkName = parser.value(link);
+        if (!isPlainLinkName(options.linkName)) {
+            result.error =
+                QStringLiteral("--link takes a plain name such as COM1, without a path.");
+            return result;
+        }
+    }
+    if (parser.isSet(port)) {
+        if (options.link != LinkKind::Udp) {
+            result.error = QStringLiteral("--port belongs to udp mode.");
+            return result;
+        }
+        const auto number = boundedNumber(parser.value(port), 0, 65535);
+        if (!number) {
+            result.error = QStringLiteral("--port takes a number from 0 to 65535.");
+            return result;
+        }
+        if (*number == kToolUdpPort) {
+            result.error = QStringLiteral("--port 5000 is the tool's own port; choose another, "
+                                          "for example 6000.");
+            return result;
+        }
+        options.udpPort = quint16(*number);
+    }
+    if (parser.isSet(answer)) {
+        const auto mode = answerModeFromName(parser.value(answer));
+        if (!mode) {
+            result.error = QStringLiteral("--answer takes ack, nak, reply or silent.");
+            return result;
+        }
+        options.answer = *mode;
+    }
+    if (parser.isSet(payload)) {
+        const QString text = parser.value(payload);
+        if (text.size() > kMaxPayloadBytes) {
+            result.error =
+                QStringLiteral("--payload takes at most %1 characters.").arg(kMaxPayloadBytes);
+            return result;
+        }
+        for (const QChar character : text) {
+            if (character.unicode() > 0xFF) {
+                result.error = QStringLiteral("--payload takes single-byte (Latin-1) characters.");
+                return result;
+            }
+        }
+        options.payload = text.toLatin1();
+    }
+    if (parser.isSet(split)) {
+        const auto number = boundedNumber(parser.value(split), 1, kMaxSplitBytes);
+        if (!number) {
+            result.error =
+                QStringLiteral("--split takes a number of bytes from 1 to %1.").arg(kMaxSplitBytes);
+            return result;
+        }
+        options.splitBytes = *number;
+    }
+    if (parser.isSet(delay)) {
+        const auto number = boundedNumber(parser.value(delay), 0, kMaxDelayMs);
+        if (!number) {
+            result.error =
+                QStringLiteral("--delay-ms takes a number from 0 to %1.").arg(kMaxDelayMs);
+            return result;
+        }
+        options.delayMs = *number;
+    }
+    if (parser.isSet(gap)) {
+        const auto number = boundedNumber(parser.value(gap), 0, kMaxGapMs);
+        if (!number) {
+            result.error = QStringLiteral("--gap-ms takes a number from 0 to %1.").arg(kMaxGapMs);
+            return result;
+        }
+        options.gapMs = *number;
+    }
+
+    result.options = options;
+    return result;
+}
+
+} // namespace vmx::sim

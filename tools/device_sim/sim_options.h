@@ -1,0 +1,51 @@
+#pragma once
+
+#include "device_sim/answer_builder.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace vmx::sim {
+
+enum class LinkKind { Serial, Udp };
+
+// The tool's own UDP port: it sends from and listens on it, so the device cannot take it on the
+// same machine.
+inline constexpr quint16 kToolUdpPort = 5000;
+
+struct SimOptions {
+    LinkKind link = LinkKind::Serial;
+    QString linkName = QStringLiteral("COM1"); // serial: name of the link in the current directory
+    quint16 udpPort = 6000;                    // UDP: port on 127.0.0.1; 0 lets the system choose
+    AnswerMode answer = AnswerMode::Reply;
+    QByteArray payload = QByteArrayLiteral("12.5");
+    int splitBytes = 0; // 0: each answer in one piece
+    int delayMs = 0;    // from a frame's arrival to the first byte of its answer
+    int gapMs = 20;     // between the pieces of a split answer
+};
+
+// Limits of the numeric options and of the payload.
+inline constexpr int kMaxDelayMs = 600000;
+inline constexpr int kMaxGapMs = 10000;
+inline constexpr int kMaxSplitBytes = 65535;
+inline constexpr qsizetype kMaxPayloadBytes = 1000;
+
+struct OptionsResult {
+    std::optional<SimOptions> options; // set when the arguments are usable
+    bool helpRequested = false;
+    QString helpText; // filled when help was requested
+    QString error;    // filled when the arguments are refused
+};
+
+// Reads the command line (arguments[0] is the program). Anything it cannot use is refused with
+// a one-line reason rather than guessed at.
+OptionsResult parseOptions(const QStringList& arguments);
+
+// True for a name that can stand as a link in the current directory: not empty, no path
+// separator, not "." or "..".
+bool isPlainLinkName(const QString& name);
+
+} // namespace vmx::sim
