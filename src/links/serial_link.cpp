@@ -56,11 +56,16 @@ bool SerialLink::prepare(float portSelect, float baudSelect, float comFormat) {
 }
 
 bool SerialLink::writeFrame(QByteArrayView bytes) {
+    port_.clearError();
     for (const char byte : bytes) {
         if (port_.write(&byte, 1) != 1)
             return false;
     }
-    return true;
+    // Hand the bytes to the driver now: a write the line refuses (a device that has gone) is
+    // reported to SEND instead of passing silently, and a close by the next SEND cannot drop
+    // bytes still waiting in the port's buffer.
+    port_.flush();
+    return port_.error() == QSerialPort::NoError;
 }
 
 void SerialLink::readWaiting() {

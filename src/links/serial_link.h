@@ -29,7 +29,8 @@ public:
     // opened (it is closed then).
     bool prepare(float portSelect, float baudSelect, float comFormat);
 
-    // One write call per byte, nothing else. False at the first byte that cannot be written.
+    // One write call per byte, nothing else, then the bytes are handed to the driver. False when
+    // a byte is not accepted or the line refuses the write.
     bool writeFrame(QByteArrayView bytes);
 
     bool isOpen() const { return port_.isOpen(); }

@@ -26,6 +26,12 @@ std::optional<QByteArray> readSettingsBytes(const QString& path, QString* error)
         setError(error, QStringLiteral("%1 is a directory, not a file").arg(path));
         return std::nullopt;
     }
+    // Opening a named pipe or a terminal would wait for a writer that never comes and hold up
+    // the start: only a regular file (or a link to one) is read.
+    if (info.exists() && !info.isFile()) {
+        setError(error, QStringLiteral("%1 is not a regular file").arg(path));
+        return std::nullopt;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         setError(error, QStringLiteral("cannot open %1: %2").arg(path, file.errorString()));

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace vmx::test {
@@ -70,6 +71,16 @@ QByteArray PtyPair::drainMaster(int settleMs) {
     return got;
 }
 
+int PtyPair::pendingOnMaster(int atLeast, int timeoutMs) const {
+    QDeadlineTimer deadline(timeoutMs);
+    int count = 0;
+    while (::ioctl(master_, FIONREAD, &count) == 0 && count < atLeast && !deadline.hasExpired()) {
+        pollfd p{master_, POLLIN, 0};
+        ::poll(&p, 1, 5);
+    }
+    return count;
+}
+
 bool PtyPair::writeMaster(const QByteArray& bytes) {
     qsizetype done = 0;
     while (done < bytes.size()) {
@@ -82,6 +93,8 @@ bool PtyPair::writeMaster(const QByteArray& bytes) {
     return true;
 }
 
-bool PtyPair::slaveTermios(termios& out) const { return tcgetattr(slave_, &out) == 0; }
+bool PtyPair::slaveTermios(termios& out) const {
+    return tcgetattr(slave_, &out) == 0;
+}
 
 } // namespace vmx::test

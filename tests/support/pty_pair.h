@@ -28,6 +28,10 @@ public:
     QByteArray readMaster(int count, int timeoutMs = 3000);
     // Whatever the master side can read after the event loop has run for `settleMs`.
     QByteArray drainMaster(int settleMs = 50);
+    // How many bytes wait on the master side, without reading them and without running the
+    // event loop: waits up to `timeoutMs` for at least `atLeast` of them (the pty hands written
+    // bytes across a moment later).
+    int pendingOnMaster(int atLeast, int timeoutMs = 1000) const;
     bool writeMaster(const QByteArray& bytes);
 
     // The slave side's current termios, as the driver holds it.

@@ -9,6 +9,8 @@ ScratchDir::ScratchDir() : previous_(QDir::currentPath()) {
         QDir::setCurrent(dir_.path());
 }
 
-ScratchDir::~ScratchDir() { QDir::setCurrent(previous_); }
+ScratchDir::~ScratchDir() {
+    QDir::setCurrent(previous_);
+}
 
 } // namespace vmx::test

@@ -1,0 +1,369 @@
+// The exchange with a device on a serial line, through the real window: SEND, the answer from a
+// pseudo-terminal that plays the device, the message window and the reply watchdog.
+#include "app/message_window.h"
+#include "support/pty_pair.h"
+#include "support/window_fixture.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <chrono>
+
+using namespace std::chrono_literals;
+using vmx::MainForm;
+using vmx::MainFormSeams;
+using vmx::ReplyWatchdog;
+using vmx::test::PtyPair;
+using vmx::test::ScratchDir;
+using vmx::test::SeamRecord;
+using vmx::test::WindowFixture;
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (const int v : values)
+        out.append(char(v));
+    return out;
+}
+
+const QByteArray kDefaultFrame = bytes({0x07, 0x30, 0x32, 0x52, 0x44, 0x46, 0x46, 0x03});
+const QString kCommunicationFail = QStringLiteral(" Communication fail with device");
+const QString kComPortError = QStringLiteral("COM Port error");
+
+// A first start in a scratch directory whose COM1 leads to a pseudo-terminal; the test plays
+// the device on its master side.
+class SerialWindow {
+public:
+    explicit SerialWindow(std::chrono::milliseconds replyTimeout = vmx::kReplyTimeout)
+        : fx_(replyTimeout) {}
+
+    bool start() {
+        if (!pty_.isValid() || !pty_.linkAs(1) || !fx_.start())
+            return false;
+        // Address 02 and command RD: the frame 07 30 32 52 44 46 46 03.
+        box("Text1")->setText(QStringLiteral("02"));
+        return true;
+    }
+
+    WindowFixture& fx() { return fx_; }
+    MainForm& form() { return fx_.form(); }
+    PtyPair& device() { return pty_; }
+    QStringList& messages() { return fx_.record().messages; }
+    QLineEdit* box(const char* name) { return fx_.control<QLineEdit>(name); }
+    QPlainTextEdit* text2() { return fx_.control<QPlainTextEdit>("Text2"); }
+    QString text() { return form().messageWindow().text(); }
+    const QByteArray& rxBuffer() { return form().exchange().reply.rxBuffer(); }
+
+    void clickSend() { fx_.control<QPushButton>("Command1")->click(); }
+
+    // SEND and the frame as the device reads it.
+    QByteArray sendAndRead(int frameLength = int(kDefaultFrame.size())) {
+        clickSend();
+        return pty_.readMaster(frameLength);
+    }
+
+    // The caret of the message window and the end of its text.
+    int caret() { return text2()->textCursor().position(); }
+    int textEnd() { return text2()->document()->characterCount() - 1; }
+    void caretToStart() {
+        QTextCursor cursor = text2()->textCursor();
+        cursor.setPosition(0);
+        text2()->setTextCursor(cursor);
+    }
+
+private:
+    WindowFixture fx_;
+    PtyPair pty_;
+};
+
+} // namespace
+
+class TestSerialExchange : public QObject {
+    Q_OBJECT
+private slots:
+    void answersBecomeLines_data() {
+        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("ACK") << QList<QByteArray>{"\x06"} << "ACK";
+        QTest::newRow("NAK") << QList<QByteArray>{"\x15"} << "NAK";
+        // 07 '0' '2' 'R' 'D' '1' '2' '.' '5' x y 03: twelve characters, payload at offset 5.
+        QTest::newRow("RD 12.5 at once") << QList<QByteArray>{"\x07"
+                                                              "02RD12.5xy\x03"}
+                                         << "12.5";
+        QTest::newRow("RD 12.5 in pieces")
+            << QList<QByteArray>{"\x07", "02RD", "12.5", "xy\x03"} << "12.5";
+        QTest::newRow("empty payload") << QList<QByteArray>{"\x07"
+                                                            "02RDxy\x03"}
+                                       << "";
+        QTest::newRow("stray characters before ACK") << QList<QByteArray>{"zz", "q\x06"} << "ACK";
+        // A complete reply followed by more characters in the same piece completes nothing;
+        // the ACK that comes later ends the whole collection.
+        QTest::newRow("terminator not last") << QList<QByteArray>{"\x07"
+                                                                  "02RD12.5xy\x03"
+                                                                  "ab",
+                                                                  "\x06"}
+                                             << "ACK";
+    }
+
+    void answersBecomeLines() {
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(QString, line);
+
+        SerialWindow w;
+        QVERIFY(w.start());
+        // An earlier answer already listed: its text stays as it is.
+        QCOMPARE(w.sendAndRead(), kDefaultFrame);
+        QVERIFY(w.device().writeMaster("\x15"));
+        QTRY_COMPARE(w.text(), QStringLiteral("NAK\r\n"));
+
+        QCOMPARE(w.sendAndRead(), kDefaultFrame);
+        QVERIFY(w.form().watchdog().isRunning());
+        QByteArray collected;
+        for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
+            QVERIFY(w.device().writeMaster(pieces[i]));
+            collected += pieces[i];
+            QTRY_COMPARE(w.rxBuffer(), collected);
+            QCOMPARE(w.text(), QStringLiteral("NAK\r\n"));
+            QVERIFY(w.form().watchdog().isRunning());
+        }
+        QVERIFY(w.device().writeMaster(pieces.back()));
+        QTRY_COMPARE(w.text(), QStringLiteral("NAK\r\n") + line + QStringLiteral("\r\n"));
+        QCOMPARE(w.rxBuffer(), QByteArray());
+        QVERIFY(!w.form().watchdog().isRunning());
+        QVERIFY(w.messages().isEmpty());
+        QCOMPARE(w.device().drainMaster(), QByteArray());
+    }
+
+    void bytesFrom128AreShownAsLatin1() {
+        SerialWindow w;
+        QVERIFY(w.start());
+        QByteArray payload;
+        for (int v = 128; v < 256; ++v)
+            payload.append(char(v));
+        QCOMPARE(w.sendAndRead(), kDefaultFrame);
+        QVERIFY(w.device().writeMaster("\x07"
+                                       "02RD" +
+                                       payload + "xy\x03"));
+        QTRY_COMPARE(w.text(), QString::fromLatin1(payload) + QStringLiteral("\r\n"));
+    }
+
+    void controlCharactersInThePayloadAreKept() {
+        SerialWindow w;
+        QVERIFY(w.start());
+        // Every byte below 128 but the three terminators, CR and LF alone and as a pair.
+        QByteArray payload;
+        for (int v = 0; v < 128; ++v) {
+            if (v != 3 && v != 6 && v != 21)
+                payload.append(char(v));
+        }
+        payload += "a\rb\nc\r\nd\r";
+        QCOMPARE(w.sendAndRead(), kDefaultFrame);
+        QVERIFY(w.device().writeMaster("\x07"
+                                       "02RD" +
+                                       payload + "xy\x03"));
+        QTRY_COMPARE(w.text(), QString::fromLatin1(payload) + QStringLiteral("\r\n"));
+        QVERIFY(w.device().writeMaster("\x06"));
+        QTRY_COMPARE(w.text(), QString::fromLatin1(payload) + QStringLiteral("\r\nACK\r\n"));
+    }
+
+    void payloadIsCutWithTheFullCommandLength() {
+        SerialWindow w;
+        QVERIFY(w.start());
+        // Twenty command characters: eighteen are sent, but the reply repeats all twenty.
+        const QByteArray command = "ABCDEFGHIJKLMNOPQRST";
+        w.box("xxx")->setText(QString::fromLatin1(command));
+        const QByteArray frame = w.sendAndRead(24);
+        QCOMPARE(frame.size(), 24);
+        QCOMPARE(frame.mid(3, 18), command.first(18));
+        QCOMPARE(w.form().exchange().commandLength, 20.0f);
+        QVERIFY(w.device().writeMaster("\x07"
+                                       "02" +
+                                       command + "-7.25" + "xy\x03"));
+        QTRY_COMPARE(w.text(), QStringLiteral("-7.25\r\n"));
+    }
+
+    void caretGoesToTheEndAfterEachSerialEvent() {
+        SerialWindow w;
+        QVERIFY(w.start());
+        QCOMPARE(w.sendAndRead(), kDefaultFrame);
+        QVERIFY(w.device().writeMaster("\x06"));
+        QTRY_COMPARE(w.text(), QStringLiteral("ACK\r\n"));
+        QCOMPARE(w.sendAndRead(), kDefaultFrame);
+
+        // An event that completes nothing still brings the caret to the end.
+        w.caretToStart();
+        QCOMPARE(w.caret(), 0);
+        QVERIFY(w.device().writeMaster("\x07"
+                                       "02"));
+        QTRY_COMPARE(w.rxBuffer(), QByteArray("\x07"
+                                              "02"));
+        QTRY_COMPARE(w.caret(), w.textEnd());
+        QVERIFY(w.caret() > 0);
+        QCOMPARE(w.text(), QStringLiteral("ACK\r\n"));
+
+        // And so does one that appends a line: the caret ends behind the new line.
+        w.caretToStart();
+        QVERIFY(w.device().writeMaster("RD12.5xy\x03"));
+        QTRY_COMPARE(w.text(), QStringLiteral("ACK\r\n12.5\r\n"));
+        QTRY_COMPARE(w.caret(), w.textEnd());
+        QCOMPARE(w.textEnd(), QStringLiteral("ACK\n12.5\n").size());
+    }
+
+    void productionWatchdogPeriodIs4000ms() {
+        QCOMPARE(MainFormSeams{}.replyTimeout, 4000ms);
+
+        ScratchDir dir;
+        QVERIFY(dir.isValid());
+        PtyPair device;
+        QVERIFY(device.isValid() && device.linkAs(1));
+        SeamRecord record;
+        MainFormSeams seams; // the program's period; only the message boxes are recorded
+        seams.showMessage = [&record](QWidget*, const QString& text) { record.messages << text; };
+        seams.endProgram = [&record] { ++record.endCount; };
+        MainForm form(seams);
+        QCOMPARE(form.watchdog().periodMs(), 0);
+
+        form.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        QCOMPARE(device.readMaster(int(kDefaultFrame.size())), kDefaultFrame);
+        QCOMPARE(form.watchdog().periodMs(), 4000);
+        QVERIFY(form.watchdog().isRunning());
+        QVERIFY(device.writeMaster("\x06"));
+        QTRY_VERIFY(!form.watchdog().isRunning());
+        QCOMPARE(form.watchdog().periodMs(), 4000);
+        QVERIFY(record.messages.isEmpty());
+    }
+
+    void silentDeviceGivesOneMessageAndChangesNothing() {
+        constexpr auto period = 150ms;
+        SerialWindow w(period);
+        QVERIFY(w.start());
+        QCOMPARE(w.sendAndRead(), kDefaultFrame);
+        QVERIFY(w.device().writeMaster("\x06"));
+        QTRY_COMPARE(w.text(), QStringLiteral("ACK\r\n"));
+        // Only the silence that follows counts, however long this first answer took.
+        w.messages().clear();
+
+        QSignalSpy expiries(&w.form().watchdog(), &ReplyWatchdog::expired);
+        QCOMPARE(w.sendAndRead(), kDefaultFrame);
+        // A reply starts but does not end in time.
+        QVERIFY(w.device().writeMaster("\x07"
+                                       "02R"));
+        QTRY_COMPARE(w.rxBuffer(), QByteArray("\x07"
+                                              "02R"));
+        QTRY_COMPARE(w.messages(), QStringList{kCommunicationFail});
+        QCOMPARE(w.messages().front().size(), 31);
+        const QString outmessage = w.box("outmessage")->text();
+        QCOMPARE(outmessage, QStringLiteral("7 30 32 52 44 46 46 3"));
+        QVERIFY(!expiries.wait(int(3 * period.count())));
+        QCOMPARE(expiries.count(), 1);
+        QCOMPARE(w.messages(), QStringList{kCommunicationFail});
+        // The watchdog leaves the collection, the link, the window and the command alone.
+        QCOMPARE(w.rxBuffer(), QByteArray("\x07"
+                                          "02R"));
+        QCOMPARE(w.text(), QStringLiteral("ACK\r\n"));
+        QCOMPARE(w.box("outmessage")->text(), outmessage);
+        QCOMPARE(w.form().exchange().commandLength, 2.0f);
+        QVERIFY(w.form().serialLink().isOpen());
+        QVERIFY(!w.form().watchdog().isEnabled());
+
+        // The rest of the reply still comes through and is shown.
+        QVERIFY(w.device().writeMaster("D12.5xy\x03"));
+        QTRY_COMPARE(w.text(), QStringLiteral("ACK\r\n12.5\r\n"));
+        QCOMPARE(w.messages(), QStringList{kCommunicationFail});
+        QCOMPARE(w.rxBuffer(), QByteArray());
+    }
+
+    void everyCompletedAnswerDisarms_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("ACK") << QByteArray("\x06") << "ACK";
+        QTest::newRow("NAK") << QByteArray("\x15") << "NAK";
+        QTest::newRow("ETX") << QByteArray("\x07"
+                                           "02RD12.5xy\x03")
+                             << "12.5";
+    }
+
+    void everyCompletedAnswerDisarms() {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, line);
+        constexpr auto period = 1000ms;
+        SerialWindow w(period);
+        QVERIFY(w.start());
+        QSignalSpy expiries(&w.form().watchdog(), &ReplyWatchdog::expired);
+        QCOMPARE(w.sendAndRead(), kDefaultFrame);
+        QVERIFY(w.form().watchdog().isRunning());
+        QVERIFY(w.device().writeMaster(answer));
+        QTRY_COMPARE(w.text(), line + QStringLiteral("\r\n"));
+        QVERIFY(!w.form().watchdog().isRunning());
+        QVERIFY(!expiries.wait(int(period.count() * 3 / 2)));
+        QVERIFY(w.messages().isEmpty());
+    }
+
+    void failedSendDoesNotArm_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("address not a number") << "ab"
+                                              << "Option1";
+        QTest::newRow("port that cannot be opened") << "02"
+                                                    << "Option2";
+    }
+
+    void failedSendDoesNotArm() {
+        QFETCH(QString, address);
+        QFETCH(QString, port);
+        constexpr auto period = 150ms;
+        SerialWindow w(period);
+        QVERIFY(w.start());
+        QSignalSpy expiries(&w.form().watchdog(), &ReplyWatchdog::expired);
+        w.box("Text1")->setText(address);
+        w.fx().control<QAbstractButton>(port.toLatin1().constData())->click();
+        w.clickSend();
+        QCOMPARE(w.messages(), QStringList{kComPortError});
+        QCOMPARE(w.form().watchdog().periodMs(), 0);
+        QVERIFY(!w.form().watchdog().isRunning());
+        QVERIFY(!expiries.wait(int(3 * period.count())));
+        QCOMPARE(w.messages(), QStringList{kComPortError});
+        QCOMPARE(w.device().drainMaster(), QByteArray());
+    }
+
+    void failedSendLeavesAnArmedWatchdogRunning_data() { failedSendDoesNotArm_data(); }
+
+    void failedSendLeavesAnArmedWatchdogRunning() {
+        QFETCH(QString, address);
+        QFETCH(QString, port);
+        constexpr auto period = 1000ms;
+        SerialWindow w(period);
+        QVERIFY(w.start());
+        QSignalSpy expiries(&w.form().watchdog(), &ReplyWatchdog::expired);
+        QCOMPARE(w.sendAndRead(), kDefaultFrame);
+        QVERIFY(w.form().watchdog().isRunning());
+
+        w.box("Text1")->setText(address);
+        w.fx().control<QAbstractButton>(port.toLatin1().constData())->click();
+        w.clickSend();
+        QCOMPARE(w.messages(), QStringList{kComPortError});
+        QVERIFY(w.form().watchdog().isRunning());
+        QVERIFY(expiries.wait(int(4 * period.count())));
+        QCOMPARE(w.messages(), (QStringList{kComPortError, kCommunicationFail}));
+    }
+
+    void watchdogNeverFiresBeforeTheFirstSend() {
+        constexpr auto period = 100ms;
+        SerialWindow w(period);
+        QVERIFY(w.start());
+        QSignalSpy expiries(&w.form().watchdog(), &ReplyWatchdog::expired);
+        QCOMPARE(w.form().watchdog().periodMs(), 0);
+        QVERIFY(!expiries.wait(int(5 * period.count())));
+        QVERIFY(w.messages().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestSerialExchange)
+#include "tst_serial_exchange.moc"

@@ -1,0 +1,440 @@
+// Start-up and the ends of a run, through the real window: the first start, the settings file
+// that a start reads and EXIT writes, the close box, and files that cannot be read or written.
+#include "app/main_form.h"
+#include "settings/settings_codec.h"
+#include "support/pty_pair.h"
+#include "support/window_fixture.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using vmx::defaultIpAddress;
+using vmx::ReplyWatchdog;
+using vmx::test::PtyPair;
+using vmx::test::WindowFixture;
+
+namespace {
+
+const QString kIniName = QStringLiteral("velmarixon.ini");
+const QString kIniLoadError = QStringLiteral("ini file load error");
+
+const QStringList kOptionNames{"Option1", "Option2", "Option3", "Option4",  "Option5", "Option6",
+                               "Option7", "Option8", "Option9", "Option10", "Option11"};
+
+// The seven lines of a settings file, each value as it stands in the file.
+QByteArray ini(const QByteArray& port, const QByteArray& baud, const QByteArray& address,
+               const QByteArray& command, const QByteArray& ipAddress, const QByteArray& ipPort,
+               const QByteArray& format) {
+    return "\"Serial port=\"," + port + "\r\n" + "\"Baud rate=\"," + baud + "\r\n" +
+           "\"Address=\"," + address + "\r\n" + "\"Command=\",\"" + command + "\"\r\n" +
+           "\"IP Address=\",\"" + ipAddress + "\"\r\n" + "\"IP port=\",\"" + ipPort + "\"\r\n" +
+           "\"COM format=\"," + format + "\r\n";
+}
+
+QByteArray defaultsFile() {
+    return ini("1", "4", "1", "RD", defaultIpAddress().toLatin1(), "5000", "0");
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<unreadable>");
+    return file.readAll();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+// The names of the option buttons that are switched on.
+QStringList chosenOptions(WindowFixture& fx) {
+    QStringList chosen;
+    for (const QString& name : kOptionNames) {
+        if (fx.control<QAbstractButton>(name.toLatin1().constData())->isChecked())
+            chosen << name;
+    }
+    return chosen;
+}
+
+QLineEdit* box(WindowFixture& fx, const char* name) {
+    return fx.control<QLineEdit>(name);
+}
+
+// Everything in the directory but the COMn links the fixture lays.
+QStringList filesBesideTheLinks(WindowFixture& fx) {
+    QStringList names =
+        QDir(fx.dir().path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.removeIf([](const QString& name) { return name.startsWith(QLatin1String("COM")); });
+    return names;
+}
+
+enum class ExitBy { Click, TabFromCommand, BacktabFromAddress };
+
+// Ends the run through EXIT the way the operator does it.
+bool leaveThroughExit(WindowFixture& fx, ExitBy how) {
+    auto* exitgomb = fx.control<QPushButton>("exitgomb");
+    switch (how) {
+    case ExitBy::Click:
+        QTest::mouseClick(exitgomb, Qt::LeftButton);
+        return true;
+    case ExitBy::TabFromCommand:
+    case ExitBy::BacktabFromAddress: {
+        QLineEdit* from = box(fx, how == ExitBy::TabFromCommand ? "xxx" : "Text1");
+        fx.form().activateWindow();
+        from->setFocus(Qt::OtherFocusReason);
+        if (!QTest::qWaitFor([from] { return from->hasFocus(); }))
+            return false;
+        QTest::keyClick(from, Qt::Key_Tab,
+                        how == ExitBy::TabFromCommand ? Qt::NoModifier : Qt::ShiftModifier);
+        return true;
+    }
+    }
+    return false;
+}
+
+// Keeps writes to regular files below `bytes` for as long as it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        valid_ = getrlimit(RLIMIT_FSIZE, &previous_) == 0;
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        valid_ = valid_ && setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool isValid() const { return valid_; }
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+    bool valid_ = false;
+};
+
+} // namespace
+
+class TestStartupExit : public QObject {
+    Q_OBJECT
+private slots:
+    void firstStartWritesTheDefaultsAndShowsThem() {
+        WindowFixture fx;
+        QVERIFY(!QFileInfo::exists(kIniName));
+        QVERIFY(fx.start());
+        QVERIFY(fx.record().messages.isEmpty());
+
+        const QByteArray written = readFile(kIniName);
+        QCOMPARE(written, defaultsFile());
+        QCOMPARE(written.size(), 101 + 18 + defaultIpAddress().size());
+
+        QCOMPARE(chosenOptions(fx), (QStringList{"Option1", "Option8", "Option10"}));
+        QCOMPARE(fx.form().portSelect(), 0.0f);
+        QCOMPARE(fx.form().baudSelect(), 3.0f);
+        QCOMPARE(fx.form().comFormat(), 0.0f);
+        QCOMPARE(box(fx, "Text1")->text(), QStringLiteral("1"));
+        QCOMPARE(box(fx, "xxx")->text(), QStringLiteral("RD"));
+        QCOMPARE(box(fx, "Text3")->text(), defaultIpAddress());
+        QCOMPARE(box(fx, "Text4")->text(), QStringLiteral("5000"));
+        for (const char* name : {"Label4", "Text3", "Label5", "Text4"})
+            QVERIFY(!fx.control<QWidget>(name)->isVisible());
+        QCOMPARE(fx.control<QPlainTextEdit>("Text2")->toPlainText(), QString());
+        QCOMPARE(box(fx, "outmessage")->text(), QString());
+
+        // Nothing is opened at start-up, and the chosen port button has the focus.
+        QVERIFY(!fx.form().serialLink().isOpen());
+        QVERIFY(!fx.form().udpLink().isSetUp());
+        QCOMPARE(fx.form().watchdog().periodMs(), 0);
+        QTRY_COMPARE(QApplication::focusWidget(), fx.control<QWidget>("Option1"));
+        QCOMPARE(fx.record().endCount, 0);
+    }
+
+    void startUpFocusIsTheFirstTabStop_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("focused");
+        const QByteArray ip = "127.0.0.1";
+        QTest::newRow("Com3") << ini("3", "1", "5", "RD", ip, "5000", "1") << "Option3";
+        // With Udp chosen the port group comes after the clear button: the baud button first.
+        QTest::newRow("Udp, 2400") << ini("99", "2", "5", "RD", ip, "5000", "1") << "Option6";
+        QTest::newRow("Udp, 19200") << ini("99", "4", "5", "RD", ip, "5000", "0") << "Option8";
+    }
+
+    void startUpFocusIsTheFirstTabStop() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, focused);
+        WindowFixture fx;
+        QVERIFY(writeFile(kIniName, file));
+        QVERIFY(fx.start());
+        QVERIFY(fx.record().messages.isEmpty());
+        QTRY_COMPARE(QApplication::focusWidget(),
+                     fx.control<QWidget>(focused.toLatin1().constData()));
+        QCOMPARE(fx.record().endCount, 0);
+        QCOMPARE(readFile(kIniName), file);
+    }
+
+    void exitSavesTheStateAtThatMomentOnce_data() {
+        QTest::addColumn<ExitBy>("how");
+        QTest::newRow("click") << ExitBy::Click;
+        QTest::newRow("Tab from the command box") << ExitBy::TabFromCommand;
+        QTest::newRow("Shift+Tab from the address box") << ExitBy::BacktabFromAddress;
+    }
+
+    void exitSavesTheStateAtThatMomentOnce() {
+        QFETCH(ExitBy, how);
+        WindowFixture fx;
+        QVERIFY(fx.start());
+        fx.control<QAbstractButton>("Option9")->click();
+        fx.control<QAbstractButton>("Option6")->click();
+        fx.control<QAbstractButton>("Option11")->click();
+        box(fx, "Text1")->setText(QStringLiteral("02"));
+        box(fx, "xxx")->setText(QStringLiteral("WR"));
+        box(fx, "Text4")->setText(QStringLiteral("6123"));
+        fx.control<QAction>("help_about")->trigger();
+        QVERIFY(fx.form().infobox() && fx.form().infobox()->isVisible());
+
+        QVERIFY(leaveThroughExit(fx, how));
+        QCOMPARE(fx.record().endCount, 1);
+        QVERIFY(fx.record().messages.isEmpty());
+        const QByteArray saved =
+            ini("99", "2", "2", "WR", defaultIpAddress().toLatin1(), "6123", "1");
+        QCOMPARE(readFile(kIniName), saved);
+        QVERIFY(!fx.form().infobox() || !fx.form().infobox()->isVisible());
+        QCOMPARE(filesBesideTheLinks(fx), QStringList{kIniName});
+
+        // The run has ended: whatever still reaches EXIT writes nothing and ends nothing again.
+        box(fx, "Text1")->setText(QStringLiteral("55"));
+        QTest::mouseClick(fx.control<QPushButton>("exitgomb"), Qt::LeftButton);
+        fx.control<QPushButton>("exitgomb")->click();
+        QCOMPARE(fx.record().endCount, 1);
+        QCOMPARE(readFile(kIniName), saved);
+    }
+
+    void closeBoxEndsWithoutSaving_data() {
+        QTest::addColumn<bool>("aboutOpen");
+        QTest::newRow("about box closed") << false;
+        QTest::newRow("about box open") << true;
+    }
+
+    void closeBoxEndsWithoutSaving() {
+        QFETCH(bool, aboutOpen);
+        WindowFixture fx;
+        QVERIFY(fx.start());
+        fx.control<QAbstractButton>("Option9")->click();
+        box(fx, "Text1")->setText(QStringLiteral("42"));
+        if (aboutOpen) {
+            fx.control<QAction>("help_about")->trigger();
+            QVERIFY(fx.form().infobox() && fx.form().infobox()->isVisible());
+        }
+        QVERIFY(fx.form().close());
+        QCOMPARE(fx.record().endCount, 1);
+        QVERIFY(fx.record().messages.isEmpty());
+        QCOMPARE(readFile(kIniName), defaultsFile());
+        QVERIFY(!fx.form().infobox() || !fx.form().infobox()->isVisible());
+    }
+
+    void exitStopsAnArmedWatchdog() {
+        constexpr auto period = 1000ms;
+        WindowFixture fx(period);
+        PtyPair device;
+        QVERIFY(device.isValid() && device.linkAs(1));
+        QVERIFY(fx.start());
+        QSignalSpy expiries(&fx.form().watchdog(), &ReplyWatchdog::expired);
+        fx.control<QPushButton>("Command1")->click();
+        QCOMPARE(device.readMaster(8).size(), 8);
+        QVERIFY(fx.form().watchdog().isRunning());
+
+        QTest::mouseClick(fx.control<QPushButton>("exitgomb"), Qt::LeftButton);
+        QCOMPARE(fx.record().endCount, 1);
+        QVERIFY(!fx.form().watchdog().isRunning());
+        QVERIFY(!expiries.wait(int(period.count() * 3 / 2)));
+        QVERIFY(fx.record().messages.isEmpty());
+    }
+
+    void fileThatCannotBeLoadedShowsOneMessage_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("afterExit");
+        const QByteArray nothingRead = ini("0", "0", "2", "RD", "", "", "0");
+        QTest::newRow("empty") << QByteArray() << nothingRead;
+        // The codes read before the file ended are kept and written back.
+        QTest::newRow("cut short") << QByteArray("\"Serial port=\",3\r\n\"Baud rate=\",2\r\n")
+                                   << ini("3", "2", "2", "RD", "", "", "0");
+        QTest::newRow("cut inside line 6")
+            << ini("4", "3", "7", "XY", "127.0.0.1", "6000", "1").first(110)
+            << ini("4", "3", "2", "RD", "", "", "0");
+        QByteArray garbage;
+        quint32 state = 12345;
+        for (int i = 0; i < 4096; ++i) {
+            state = state * 1103515245u + 12345u;
+            char c = char(state >> 24);
+            if (c == ',' || c == '\r' || c == '\n')
+                c = '#';
+            garbage.append(c);
+        }
+        QTest::newRow("garbage") << garbage << nothingRead;
+        QTest::newRow("NUL bytes") << QByteArray(300, '\0') << nothingRead;
+        QTest::newRow("10 MB on one line") << QByteArray(10 * 1024 * 1024, 'x') << nothingRead;
+    }
+
+    void fileThatCannotBeLoadedShowsOneMessage() {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, afterExit);
+        WindowFixture fx;
+        QVERIFY(writeFile(kIniName, file));
+        QVERIFY(fx.start());
+        QCOMPARE(fx.record().messages, QStringList{kIniLoadError});
+        QVERIFY(fx.form().isVisible());
+        QCOMPARE(chosenOptions(fx), QStringList());
+        QCOMPARE(fx.form().portSelect(), 0.0f);
+        QCOMPARE(box(fx, "Text1")->text(), QStringLiteral("02"));
+        QCOMPARE(box(fx, "xxx")->text(), QStringLiteral("RD"));
+        QCOMPARE(box(fx, "Text3")->text(), QString());
+        QCOMPARE(box(fx, "Text4")->text(), QString());
+        QVERIFY(!fx.control<QWidget>("Text3")->isVisible());
+        // Start-up neither repairs nor rewrites the file.
+        QCOMPARE(readFile(kIniName), file);
+
+        // EXIT writes a complete file from the controls.
+        fx.control<QPushButton>("exitgomb")->click();
+        QCOMPARE(fx.record().endCount, 1);
+        QCOMPARE(fx.record().messages, QStringList{kIniLoadError});
+        QCOMPARE(readFile(kIniName), afterExit);
+    }
+
+    void settingsPathThatIsADirectoryIsALoadError() {
+        WindowFixture fx;
+        QVERIFY(QDir().mkdir(kIniName));
+        QVERIFY(fx.start());
+        QCOMPARE(fx.record().messages, QStringList{kIniLoadError});
+        QCOMPARE(chosenOptions(fx), QStringList());
+        QVERIFY(QFileInfo(kIniName).isDir());
+    }
+
+    void namedPipeAsSettingsFileDoesNotHoldUpStartUp() {
+        WindowFixture fx;
+        QVERIFY(::mkfifo("velmarixon.ini", 0600) == 0);
+        const QByteArray pipePath = QFile::encodeName(fx.dir().filePath(kIniName));
+
+        // Should start-up wait for someone to write into the pipe, this rescuer lets it go
+        // after a while (by opening the pipe for writing and closing it at once), so that the
+        // suite reports the wait instead of hanging.
+        constexpr auto patience = 2000ms;
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        std::thread rescuer([&] {
+            std::unique_lock lock(mutex);
+            if (finished.wait_for(lock, patience, [&] { return done; }))
+                return;
+            while (!finished.wait_for(lock, 10ms, [&] { return done; })) {
+                const int fd = ::open(pipePath.constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        });
+        QElapsedTimer clock;
+        clock.start();
+        const bool loaded = fx.form().loadSettings();
+        const qint64 waited = clock.elapsed();
+        {
+            std::lock_guard lock(mutex);
+            done = true;
+        }
+        finished.notify_all();
+        rescuer.join();
+
+        QVERIFY2(waited < patience.count(), "start-up waited for a writer of the named pipe");
+        QVERIFY(loaded);
+        QCOMPARE(fx.record().messages, QStringList{kIniLoadError});
+        QCOMPARE(chosenOptions(fx), QStringList());
+    }
+
+    void missingFileThatCannotBeCreatedEndsStartUp_data() {
+        QTest::addColumn<bool>("removeDirectory");
+        QTest::newRow("link into a missing directory") << false;
+        QTest::newRow("current directory removed") << true;
+    }
+
+    void missingFileThatCannotBeCreatedEndsStartUp() {
+        QFETCH(bool, removeDirectory);
+        WindowFixture fx;
+        if (removeDirectory)
+            QVERIFY(QDir(fx.dir().path()).removeRecursively());
+        else
+            QVERIFY(
+                QFile::link(fx.dir().filePath(QStringLiteral("gone/velmarixon.ini")), kIniName));
+        QVERIFY(!fx.start());
+        QCOMPARE(fx.record().messages.size(), 1);
+        const QString message = fx.record().messages.front();
+        QVERIFY2(message.contains(kIniName), qPrintable(message));
+        QVERIFY2(message != kIniLoadError, qPrintable(message));
+        QVERIFY(!fx.form().isVisible());
+        QVERIFY(!QFileInfo::exists(fx.dir().filePath(QStringLiteral("gone"))));
+        if (!removeDirectory)
+            QVERIFY(QFileInfo(kIniName).isSymLink());
+    }
+
+    void fileThatCannotBeWrittenAtExitIsReported_data() {
+        QTest::addColumn<bool>("directory");
+        QTest::newRow("replaced by a directory") << true;
+        QTest::newRow("file size limit") << false;
+    }
+
+    void fileThatCannotBeWrittenAtExitIsReported() {
+        QFETCH(bool, directory);
+        WindowFixture fx;
+        QVERIFY(fx.start());
+        box(fx, "xxx")->setText(QStringLiteral("A LONGER COMMAND THAN BEFORE"));
+        if (directory) {
+            QVERIFY(QFile::remove(kIniName));
+            QVERIFY(QDir().mkdir(kIniName));
+            fx.control<QPushButton>("exitgomb")->click();
+        } else {
+            // Far below the file's size: the new content cannot be written whole.
+            FileSizeLimit limit(40);
+            QVERIFY(limit.isValid());
+            fx.control<QPushButton>("exitgomb")->click();
+        }
+        QCOMPARE(fx.record().endCount, 1);
+        QCOMPARE(fx.record().messages.size(), 1);
+        const QString message = fx.record().messages.front();
+        QVERIFY2(message.contains(kIniName), qPrintable(message));
+        if (directory) {
+            QVERIFY(QFileInfo(kIniName).isDir());
+        } else {
+            // The last good file is still there, whole, and no half-written file beside it.
+            QCOMPARE(readFile(kIniName), defaultsFile());
+            QCOMPARE(filesBesideTheLinks(fx), QStringList{kIniName});
+        }
+    }
+};
+
+QTEST_MAIN(TestStartupExit)
+#include "tst_startup_exit.moc"
