@@ -8,6 +8,7 @@
 
 #include "protocol/command_frame.h"
 #include "protocol/reply_assembler.h"
+#include "settings/settings_codec.h"
 
 #include "support/scratch_dir.h"
 
@@ -668,7 +669,7 @@ private slots:
         QTest::addColumn<bool>("loopback");
         QTest::newRow("127.0.0.1") << "127.0.0.1" << true;
         QTest::newRow("other loopback address") << "127.0.0.2" << false;
-        QTest::newRow("private network") << "192.168.1.10" << false;
+        QTest::newRow("the device's default address") << vmx::defaultIpAddress() << false;
         QTest::newRow("any") << "0.0.0.0" << false;
         QTest::newRow("IPv6 loopback") << "::1" << false;
         QTest::newRow("none") << "" << false;
