@@ -134,6 +134,8 @@ void MainForm::buildControls() {
 
     text2_ = named(new QPlainTextEdit(client), "Text2", twipRect(360, 240, 4215, 4215));
     text2_->setReadOnly(true);
+    // Appended answers are never undone; an undo history would only grow with every line.
+    text2_->setUndoRedoEnabled(false);
     // Read-only for the operator, but the text can be selected and copied with mouse and keys.
     text2_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     text2_->setLineWrapMode(QPlainTextEdit::NoWrap);

@@ -291,41 +291,27 @@ QByteArray encodeSettings(const Settings& settings) {
 }
 
 bool decodeSettings(QByteArrayView bytes, Settings& settings) {
-    ItemReader reader(bytes);
-    const auto next = [&reader]() -> std::optional<QByteArrayView> {
-        if (!reader.label())
-            return std::nullopt;
-        return reader.value();
+    using Store = void (*)(Settings&, QByteArrayView);
+    // The values in file order; labels between them are read and dropped.
+    static constexpr Store kValues[] = {
+        [](Settings& s, QByteArrayView v) { s.iniPort = numberItem(v); },
+        [](Settings& s, QByteArrayView v) { s.iniBaud = numberItem(v); },
+        [](Settings& s, QByteArrayView v) { s.iniAddress = numberItem(v); },
+        [](Settings& s, QByteArrayView v) { s.iniCommand = textItem(v); },
+        [](Settings& s, QByteArrayView v) { s.ipAddress = textItem(v); },
+        [](Settings& s, QByteArrayView v) { s.ipPort = textItem(v); },
+        [](Settings& s, QByteArrayView v) { s.comFormat = numberItem(v); },
     };
-
-    const auto port = next();
-    if (!port)
-        return false;
-    settings.iniPort = numberItem(*port);
-    const auto baud = next();
-    if (!baud)
-        return false;
-    settings.iniBaud = numberItem(*baud);
-    const auto address = next();
-    if (!address)
-        return false;
-    settings.iniAddress = numberItem(*address);
-    const auto command = next();
-    if (!command)
-        return false;
-    settings.iniCommand = textItem(*command);
-    const auto ip = next();
-    if (!ip)
-        return false;
-    settings.ipAddress = textItem(*ip);
-    const auto ipPort = next();
-    if (!ipPort)
-        return false;
-    settings.ipPort = textItem(*ipPort);
-    const auto format = next();
-    if (!format)
-        return false;
-    settings.comFormat = numberItem(*format);
+    ItemReader reader(bytes);
+    for (const Store store : kValues) {
+        if (!reader.label())
+            return false;
+        const std::optional<QByteArrayView> value = reader.value();
+        if (!value)
+            return false;
+        // Stored at once, so a file cut short keeps what was read before the cut.
+        store(settings, *value);
+    }
     return true;
 }
 

@@ -71,9 +71,15 @@ bool writeSettingsFile(const QString& path, const Settings& settings, QString* e
         return false;
     }
     const QByteArray bytes = encodeSettings(settings);
-    if (file.write(bytes) != bytes.size() || !file.flush() ||
-        file.error() != QFileDevice::NoError) {
-        const QString reason = file.errorString();
+    const qint64 written = file.write(bytes);
+    if (written != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
+        // A short write sets no error of its own: say what happened (usually a full disk).
+        const QString reason =
+            file.error() != QFileDevice::NoError || written < 0
+                ? file.errorString()
+                : QStringLiteral("only %1 of %2 bytes could be written; the disk may be full")
+                      .arg(written)
+                      .arg(bytes.size());
         file.cancelWriting();
         setError(error, QStringLiteral("cannot write %1: %2").arg(path, reason));
         return false;
