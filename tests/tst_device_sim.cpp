@@ -10,9 +10,9 @@
 #include "protocol/reply_assembler.h"
 #include "settings/settings_codec.h"
 
+#include "support/pty_pair.h"
 #include "support/scratch_dir.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -23,7 +23,6 @@
 #include <QUdpSocket>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -75,24 +74,6 @@ struct WrittenPiece {
     QByteArray bytes;
     Destination to;
 };
-
-// Reads the slave side of a pseudo-terminal as the tool would, running the event loop so the
-// device can answer, until `count` bytes have come or the deadline passes.
-QByteArray readSlave(int fd, qsizetype count, int timeoutMs = 3000) {
-    QByteArray got;
-    QDeadlineTimer deadline(timeoutMs);
-    while (got.size() < count && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
-            char buffer[256];
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n > 0)
-                got.append(buffer, n);
-        }
-    }
-    return got;
-}
 
 } // namespace
 
@@ -714,7 +695,8 @@ private slots:
             for (const char byte : frame)
                 QCOMPARE(::write(fd, &byte, 1), ssize_t(1));
             const QByteArray expected = buildReply("99", "ZZZ", "12.5");
-            const QByteArray got = readSlave(fd, expected.size());
+            // The slave side read as the tool reads it, while the device answers.
+            const QByteArray got = vmx::test::readRunningEvents(fd, expected.size());
             ::close(fd);
             QCOMPARE(got, expected);
             QCOMPARE(toolLines({got}, commandLength), QList<QByteArray>{"12.5"});

@@ -1,5 +1,6 @@
 #include "app/infobox.h"
 #include "app/main_form.h"
+#include "support/focus_walk.h"
 #include "support/window_fixture.h"
 
 #include <QAction>
@@ -12,6 +13,8 @@
 #include <QTest>
 
 using vmx::Infobox;
+using vmx::test::focusName;
+using vmx::test::tabWalk;
 using vmx::test::WindowFixture;
 
 namespace {
@@ -34,13 +37,11 @@ QList<Infobox*> aboutBoxes() {
     return boxes;
 }
 
-QString focusName() {
-    QWidget* focused = QApplication::focusWidget();
-    return focused ? focused->objectName() : QStringLiteral("<none>");
-}
-
-// The about box as the operator meets it: shown, active, the focus on its name text.
+// The about box as the operator meets it: shown, active, the focus on its name text. The window
+// is started first unless it is already shown.
 Infobox* openAbout(WindowFixture& fixture) {
+    if (!fixture.form().isVisible() && !fixture.start())
+        return nullptr;
     chooseAbout(fixture);
     Infobox* box = fixture.form().infobox();
     if (!box || !QTest::qWaitForWindowActive(box))
@@ -134,7 +135,6 @@ private slots:
     // Modeless: the main window stays usable with the about box open.
     void modelessWithFocusOnTheName() {
         WindowFixture fixture;
-        QVERIFY(fixture.start());
         Infobox* box = openAbout(fixture);
         QVERIFY(box);
         QCOMPARE(focusName(), QStringLiteral("Text1"));
@@ -153,21 +153,10 @@ private slots:
 
     void tabOrderInside() {
         WindowFixture fixture;
-        QVERIFY(fixture.start());
         Infobox* box = openAbout(fixture);
         QVERIFY(box);
-        QStringList reached;
-        for (int i = 0; i < 3; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            reached << focusName();
-        }
-        QCOMPARE(reached, (QStringList{"Text2", "Command1", "Text1"}));
-        reached.clear();
-        for (int i = 0; i < 3; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-            reached << focusName();
-        }
-        QCOMPARE(reached, (QStringList{"Command1", "Text2", "Text1"}));
+        QCOMPARE(tabWalk(3, true), (QStringList{"Text2", "Command1", "Text1"}));
+        QCOMPARE(tabWalk(3, false), (QStringList{"Command1", "Text2", "Text1"}));
         QVERIFY(box->isVisible());
         // Tabbing inside the about box never reaches the main window's controls.
         QCOMPARE(fixture.record().endCount, 0);
@@ -184,7 +173,6 @@ private slots:
     void okHidesTheBox() {
         QFETCH(QString, how);
         WindowFixture fixture;
-        QVERIFY(fixture.start());
         Infobox* box = openAbout(fixture);
         QVERIFY(box);
         QPushButton* ok = box->okButton();
@@ -212,7 +200,6 @@ private slots:
 
     void textsRefuseTyping() {
         WindowFixture fixture;
-        QVERIFY(fixture.start());
         Infobox* box = openAbout(fixture);
         QVERIFY(box);
         for (QLineEdit* edit : {box->nameText(), box->typeText()}) {
@@ -233,7 +220,6 @@ private slots:
 
     void aboutAgainShowsTheSameBoxAsItIs() {
         WindowFixture fixture;
-        QVERIFY(fixture.start());
         Infobox* box = openAbout(fixture);
         QVERIFY(box);
         box->move(40, 30);
@@ -255,7 +241,6 @@ private slots:
 
     void hiddenBoxComesBackWhereItWasLeft() {
         WindowFixture fixture;
-        QVERIFY(fixture.start());
         Infobox* box = openAbout(fixture);
         QVERIFY(box);
         box->move(120, 250);
@@ -275,7 +260,6 @@ private slots:
 
     void closeBoxDestroysItAndItComesBackAtItsInitialPlace() {
         WindowFixture fixture;
-        QVERIFY(fixture.start());
         Infobox* box = openAbout(fixture);
         QVERIFY(box);
         box->move(150, 60);
@@ -298,7 +282,6 @@ private slots:
     // "About" right after the close box, before the closed box has actually gone.
     void aboutRightAfterTheCloseBox() {
         WindowFixture fixture;
-        QVERIFY(fixture.start());
         Infobox* box = openAbout(fixture);
         QVERIFY(box);
         box->move(150, 60);
@@ -313,7 +296,6 @@ private slots:
 
     void noCaretInTheTexts() {
         WindowFixture fixture;
-        QVERIFY(fixture.start());
         Infobox* box = openAbout(fixture);
         QVERIFY(box);
         QLineEdit* name = box->nameText();
@@ -345,7 +327,6 @@ private slots:
 
     void exitClosesTheAboutBox() {
         WindowFixture fixture;
-        QVERIFY(fixture.start());
         Infobox* box = openAbout(fixture);
         QVERIFY(box);
         QSignalSpy destroyed(box, &QObject::destroyed);

@@ -3,6 +3,9 @@
 #include "app/message_window.h"
 #include "app/send_operation.h"
 #include "settings/settings_file.h"
+#include "support/focus_walk.h"
+#include "support/option_buttons.h"
+#include "support/settings_files.h"
 #include "support/window_fixture.h"
 
 #include <QAbstractButton>
@@ -25,59 +28,15 @@
 
 using vmx::MainForm;
 using vmx::Settings;
+using vmx::test::focusName;
+using vmx::test::focusOn;
+using vmx::test::tabWalk;
 using vmx::test::WindowFixture;
 
 namespace {
 
-const QString kIni = QString::fromLatin1(vmx::kSettingsFileName);
-
-// Settings with the given file codes. The IP fields aim at this machine, and their port text is
-// no number, so a SEND over UDP fails at its first step and nothing is ever sent.
-Settings chosen(float port, float baud, float format) {
-    Settings settings;
-    settings.iniPort = port;
-    settings.iniBaud = baud;
-    settings.iniAddress = 2;
-    settings.iniCommand = QStringLiteral("RD");
-    settings.ipAddress = QStringLiteral("127.0.0.1");
-    settings.ipPort = QStringLiteral("no port");
-    settings.comFormat = format;
-    return settings;
-}
-
 Settings com1At9600E71() {
-    return chosen(1, 3, 0);
-}
-
-QString focusName() {
-    QWidget* focused = QApplication::focusWidget();
-    return focused ? focused->objectName() : QStringLiteral("<none>");
-}
-
-// Presses Tab (or Shift+Tab) on whatever has the focus, as the keyboard does, and lists where
-// the focus went after each press.
-QStringList tabWalk(int presses, bool forward) {
-    QStringList reached;
-    for (int i = 0; i < presses; ++i) {
-        QWidget* focused = QApplication::focusWidget();
-        if (!focused)
-            break;
-        if (forward)
-            QTest::keyClick(focused, Qt::Key_Tab);
-        else
-            QTest::keyClick(focused, Qt::Key_Backtab, Qt::ShiftModifier);
-        reached << focusName();
-    }
-    return reached;
-}
-
-bool focusOn(QWidget* widget) {
-    widget->setFocus(Qt::OtherFocusReason);
-    return QTest::qWaitFor([&] { return QApplication::focusWidget() == widget; }, 2000);
-}
-
-QString windowText(MainForm& form) {
-    return form.messageWindow().text();
+    return vmx::test::optionCodes(1, 3, 0);
 }
 
 void fillMessageWindow(MainForm& form) {
@@ -127,38 +86,12 @@ void answerNextBox(QObject* owner, SeenBox& seen) {
     poll->start();
 }
 
-// A window with the program's own message boxes; only the end of the program is recorded.
-class ProductionWindow {
-public:
-    explicit ProductionWindow(const Settings& settings) {
-        for (int n = 1; n <= 4; ++n)
-            QFile::link(dir_.filePath(QStringLiteral("no-such-device-%1").arg(n)),
-                        dir_.filePath(QStringLiteral("COM%1").arg(n)));
-        vmx::writeSettingsFile(kIni, settings);
-        vmx::MainFormSeams seams;
-        seams.endProgram = [this] { ++ends_; };
-        form_ = std::make_unique<MainForm>(seams);
-    }
-    bool start() {
-        if (!form_->loadSettings())
-            return false;
-        form_->show();
-        if (!QTest::qWaitForWindowActive(form_.get()))
-            return false;
-        form_->focusFirstTabStop();
-        return QApplication::focusWidget() != nullptr;
-    }
-    MainForm& form() { return *form_; }
-    template <typename T> T* control(const char* name) {
-        return form_->findChild<T*>(QLatin1String(name));
-    }
-    int ends() const { return ends_; }
-
-private:
-    vmx::test::ScratchDir dir_;
-    int ends_ = 0;
-    std::unique_ptr<MainForm> form_;
-};
+// A window with the program's own message boxes, active, the focus on its first tab stop; only
+// the end of the program is recorded.
+bool startWithMessageBoxes(WindowFixture& window) {
+    return window.start(com1At9600E71()) && QTest::qWaitForWindowActive(&window.form()) &&
+           QApplication::focusWidget() != nullptr;
+}
 
 } // namespace
 
@@ -196,8 +129,7 @@ private slots:
         QFETCH(QStringList, forward);
 
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, chosen(port, baud, format)));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(vmx::test::optionCodes(port, baud, format)));
         QCOMPARE(focusName(), first);
         QCOMPARE(fixture.record().endCount, 0);
 
@@ -223,8 +155,7 @@ private slots:
 
     void tabFromTheCommandBoxSavesAndEnds() {
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, com1At9600E71()));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(com1At9600E71()));
         // Com1 -> 9600 -> SEND -> command box.
         QCOMPARE(tabWalk(3, true), (QStringList{"Option7", "Command1", "xxx"}));
         auto* command = fixture.control<QLineEdit>("xxx");
@@ -235,7 +166,7 @@ private slots:
 
         QCOMPARE(tabWalk(1, true), QStringList{"exitgomb"});
         QCOMPARE(fixture.record().endCount, 1);
-        const auto bytes = vmx::readSettingsBytes(kIni);
+        const auto bytes = vmx::readSettingsBytes(vmx::test::kIniName);
         QVERIFY(bytes);
         Settings saved;
         QVERIFY(vmx::decodeSettings(*bytes, saved));
@@ -246,21 +177,19 @@ private slots:
 
     void backtabFromTheAddressBoxEnds() {
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, com1At9600E71()));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(com1At9600E71()));
         auto* address = fixture.control<QLineEdit>("Text1");
         QTest::mouseClick(address, Qt::LeftButton);
         QTRY_COMPARE(QApplication::focusWidget(), address);
         QCOMPARE(fixture.record().endCount, 0);
         QCOMPARE(tabWalk(1, false), QStringList{"exitgomb"});
         QCOMPARE(fixture.record().endCount, 1);
-        QVERIFY(QFile::exists(kIni));
+        QVERIFY(QFile::exists(vmx::test::kIniName));
     }
 
     void unchosenOptionTakesFocusAndChoiceByMouse() {
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, com1At9600E71()));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(com1At9600E71()));
         auto* com3 = fixture.control<QRadioButton>("Option3");
         QVERIFY(!com3->isChecked());
         QTest::mouseClick(com3, Qt::LeftButton);
@@ -310,8 +239,7 @@ private slots:
         QFETCH(QString, message);
 
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, chosen(port, 3, 0)));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(vmx::test::optionCodes(port, 3, 0)));
         MainForm& form = fixture.form();
         fillMessageWindow(form);
         auto* send = fixture.control<QPushButton>("Command1");
@@ -319,23 +247,18 @@ private slots:
         QWidget* target = fixture.control<QWidget>(control.toLatin1().constData());
         QVERIFY(focusOn(target));
 
-        const QStringList texts{fixture.control<QLineEdit>("xxx")->text(),
-                                fixture.control<QLineEdit>("Text1")->text(),
-                                fixture.control<QLineEdit>("Text3")->text(),
-                                fixture.control<QLineEdit>("Text4")->text(),
-                                fixture.control<QLineEdit>("outmessage")->text(),
-                                windowText(form)};
+        const auto texts = [&fixture] {
+            QStringList all;
+            for (const char* name : {"xxx", "Text1", "Text3", "Text4", "outmessage"})
+                all << fixture.box(name)->text();
+            return all << fixture.messageText();
+        };
+        const QStringList before = texts();
         QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(sendClicks.count(), 1);
         QCOMPARE(fixture.record().messages, QStringList{message});
         QCOMPARE(QApplication::focusWidget(), target);
-        const QStringList after{fixture.control<QLineEdit>("xxx")->text(),
-                                fixture.control<QLineEdit>("Text1")->text(),
-                                fixture.control<QLineEdit>("Text3")->text(),
-                                fixture.control<QLineEdit>("Text4")->text(),
-                                fixture.control<QLineEdit>("outmessage")->text(),
-                                windowText(form)};
-        QCOMPARE(after, texts);
+        QCOMPARE(texts(), before);
 
         QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(sendClicks.count(), 2);
@@ -359,8 +282,7 @@ private slots:
         QFETCH(QString, button);
         QFETCH(int, key);
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, com1At9600E71()));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(com1At9600E71()));
         MainForm& form = fixture.form();
         auto* pressed = fixture.control<QPushButton>(button.toLatin1().constData());
         auto* send = fixture.control<QPushButton>("Command1");
@@ -379,11 +301,11 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), pressed);
         if (button == QLatin1String("Command1")) {
             QCOMPARE(fixture.record().messages, QStringList{vmx::kComPortError});
-            QCOMPARE(windowText(form), QStringLiteral("12.5\r\nACK\r\n"));
+            QCOMPARE(fixture.messageText(), QStringLiteral("12.5\r\nACK\r\n"));
         } else if (button == QLatin1String("Command2")) {
             QCOMPARE(sendClicks.count(), 0);
             QVERIFY(fixture.record().messages.isEmpty());
-            QCOMPARE(windowText(form), QString());
+            QCOMPARE(fixture.messageText(), QString());
         } else {
             QCOMPARE(sendClicks.count(), 0);
             QVERIFY(fixture.record().messages.isEmpty());
@@ -393,8 +315,7 @@ private slots:
 
     void clearButtonEmptiesOnFocusAndOnClick() {
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, com1At9600E71()));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(com1At9600E71()));
         MainForm& form = fixture.form();
         auto* clear = fixture.control<QPushButton>("Command2");
         QSignalSpy clicks(clear, &QPushButton::clicked);
@@ -403,14 +324,14 @@ private slots:
         QVERIFY(focusOn(fixture.control<QLineEdit>("outmessage")));
         fillMessageWindow(form);
         QCOMPARE(tabWalk(1, true), QStringList{"Command2"});
-        QCOMPARE(windowText(form), QString());
+        QCOMPARE(fixture.messageText(), QString());
         QCOMPARE(clicks.count(), 0);
 
         // Clicking the button that already has the focus: the click alone empties it.
         fillMessageWindow(form);
         QTest::mouseClick(clear, Qt::LeftButton);
         QCOMPARE(clicks.count(), 1);
-        QCOMPARE(windowText(form), QString());
+        QCOMPARE(fixture.messageText(), QString());
 
         // Clicking it from elsewhere.
         QVERIFY(focusOn(fixture.control<QLineEdit>("xxx")));
@@ -418,14 +339,13 @@ private slots:
         QTest::mouseClick(clear, Qt::LeftButton);
         QCOMPARE(clicks.count(), 2);
         QCOMPARE(QApplication::focusWidget(), clear);
-        QCOMPARE(windowText(form), QString());
+        QCOMPARE(fixture.messageText(), QString());
         QVERIFY(fixture.record().messages.isEmpty());
     }
 
     void focusLeavingSendStaysWhereItWent() {
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, com1At9600E71()));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(com1At9600E71()));
         auto* send = fixture.control<QPushButton>("Command1");
         auto* address = fixture.control<QLineEdit>("Text1");
         QTest::mouseClick(send, Qt::LeftButton);
@@ -466,8 +386,8 @@ private slots:
     void messageBoxGivesTheFocusBack() {
         QFETCH(QString, control);
         QFETCH(int, key);
-        ProductionWindow window(com1At9600E71());
-        QVERIFY(window.start());
+        WindowFixture window(vmx::kReplyTimeout, vmx::test::MessageBoxes::Shown);
+        QVERIFY(startWithMessageBoxes(window));
         QWidget* target = window.control<QWidget>(control.toLatin1().constData());
         QVERIFY(focusOn(target));
 
@@ -484,7 +404,7 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
         QTRY_COMPARE(QApplication::activeWindow(), &window.form());
         QTRY_COMPARE(QApplication::focusWidget(), target);
-        QCOMPARE(window.ends(), 0);
+        QCOMPARE(window.record().endCount, 0);
     }
 
     void focusComingBackIsNoNewFocus_data() {
@@ -498,13 +418,13 @@ private slots:
     // focus it already had: the message window keeps its lines.
     void focusComingBackIsNoNewFocus() {
         QFETCH(QString, detour);
-        ProductionWindow window(com1At9600E71());
-        QVERIFY(window.start());
+        WindowFixture window(vmx::kReplyTimeout, vmx::test::MessageBoxes::Shown);
+        QVERIFY(startWithMessageBoxes(window));
         MainForm& form = window.form();
         auto* clear = window.control<QPushButton>("Command2");
         QVERIFY(focusOn(clear));
         fillMessageWindow(form);
-        const QString lines = windowText(form);
+        const QString lines = window.messageText();
 
         if (detour == QLatin1String("message box")) {
             SeenBox seen;
@@ -528,8 +448,8 @@ private slots:
         }
         QTRY_COMPARE(QApplication::activeWindow(), &form);
         QTRY_COMPARE(QApplication::focusWidget(), clear);
-        QCOMPARE(windowText(form), lines);
-        QCOMPARE(window.ends(), 0);
+        QCOMPARE(window.messageText(), lines);
+        QCOMPARE(window.record().endCount, 0);
     }
 };
 

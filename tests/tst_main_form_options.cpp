@@ -1,5 +1,5 @@
 #include "app/main_form.h"
-#include "settings/settings_file.h"
+#include "support/option_buttons.h"
 #include "support/window_fixture.h"
 
 #include <QApplication>
@@ -15,45 +15,13 @@
 #include <vector>
 
 using vmx::MainForm;
-using vmx::Settings;
+using vmx::test::chosenOptions;
+using vmx::test::ipFieldsShown;
+using vmx::test::kIpFields;
+using vmx::test::optionCodes;
 using vmx::test::WindowFixture;
 
 namespace {
-
-const QString kIni = QString::fromLatin1(vmx::kSettingsFileName);
-
-// Settings with the given file codes; a SEND over UDP would fail at once on the port text.
-Settings chosen(float port, float baud, float format) {
-    Settings settings;
-    settings.iniPort = port;
-    settings.iniBaud = baud;
-    settings.iniAddress = 1;
-    settings.iniCommand = QStringLiteral("RD");
-    settings.ipAddress = QStringLiteral("127.0.0.1");
-    settings.ipPort = QStringLiteral("no port");
-    settings.comFormat = format;
-    return settings;
-}
-
-const char* const kIpFields[] = {"Label4", "Text3", "Label5", "Text4"};
-
-// How many of the four IP fields are shown: 0 or 4 are the only sane answers.
-int ipFieldsShown(const WindowFixture& fixture) {
-    int shown = 0;
-    for (const char* name : kIpFields)
-        shown += fixture.control<QWidget>(name)->isVisible() ? 1 : 0;
-    return shown;
-}
-
-QStringList chosenButtons(const WindowFixture& fixture) {
-    QStringList names;
-    for (int n = 1; n <= 11; ++n) {
-        const QByteArray name = "Option" + QByteArray::number(n);
-        if (fixture.control<QRadioButton>(name.constData())->isChecked())
-            names << QString::fromLatin1(name);
-    }
-    return names;
-}
 
 struct Selectors {
     float port;
@@ -130,12 +98,11 @@ private slots:
         QFETCH(QStringList, chosenAfter);
 
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, chosen(before.port, before.baud, before.format)));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(optionCodes(before.port, before.baud, before.format)));
         auto* radio = fixture.control<QRadioButton>(button.toLatin1().constData());
         QCOMPARE(radio->text(), caption);
         QVERIFY(!radio->isChecked());
-        QCOMPARE(ipFieldsShown(fixture), before.port == 99 ? 4 : 0);
+        QCOMPARE(ipFieldsShown(fixture.form()), before.port == 99 ? 4 : 0);
 
         if (how == QLatin1String("mouse")) {
             QTest::mouseClick(radio, Qt::LeftButton);
@@ -149,8 +116,8 @@ private slots:
         }
         QVERIFY(radio->isChecked());
         compareSelectors(fixture.form(), after);
-        QCOMPARE(ipFieldsShown(fixture), ipShown ? 4 : 0);
-        QCOMPARE(chosenButtons(fixture), chosenAfter);
+        QCOMPARE(ipFieldsShown(fixture.form()), ipShown ? 4 : 0);
+        QCOMPARE(chosenOptions(fixture.form()), chosenAfter);
         // Choosing never touches a link and never says anything.
         QVERIFY(!fixture.form().serialLink().isOpen());
         QVERIFY(!fixture.form().udpLink().isSetUp());
@@ -160,19 +127,19 @@ private slots:
     void udpThenCom3() {
         WindowFixture fixture;
         QVERIFY(fixture.start()); // first start: Com1, 19200, E71
-        QCOMPARE(chosenButtons(fixture), (QStringList{"Option1", "Option8", "Option10"}));
-        QCOMPARE(ipFieldsShown(fixture), 0);
+        QCOMPARE(chosenOptions(fixture.form()), (QStringList{"Option1", "Option8", "Option10"}));
+        QCOMPARE(ipFieldsShown(fixture.form()), 0);
 
         QTest::mouseClick(fixture.control<QRadioButton>("Option9"), Qt::LeftButton);
         compareSelectors(fixture.form(), {99, 3, 0});
-        QCOMPARE(ipFieldsShown(fixture), 4);
+        QCOMPARE(ipFieldsShown(fixture.form()), 4);
         QCOMPARE(fixture.control<QLabel>("Label4")->text(), QStringLiteral("IP ADDRESS"));
         QCOMPARE(fixture.control<QLabel>("Label5")->text(), QStringLiteral("PORT"));
 
         QTest::mouseClick(fixture.control<QRadioButton>("Option3"), Qt::LeftButton);
         compareSelectors(fixture.form(), {2, 3, 0});
-        QCOMPARE(ipFieldsShown(fixture), 0);
-        QCOMPARE(chosenButtons(fixture), (QStringList{"Option3", "Option8", "Option10"}));
+        QCOMPARE(ipFieldsShown(fixture.form()), 0);
+        QCOMPARE(chosenOptions(fixture.form()), (QStringList{"Option3", "Option8", "Option10"}));
     }
 
     void baudAndFormatNeverChangeIpVisibility_data() {
@@ -184,15 +151,14 @@ private slots:
     void baudAndFormatNeverChangeIpVisibility() {
         QFETCH(float, port);
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, chosen(port, 1, 0)));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(optionCodes(port, 1, 0)));
         const int shown = port == 99 ? 4 : 0;
-        QCOMPARE(ipFieldsShown(fixture), shown);
+        QCOMPARE(ipFieldsShown(fixture.form()), shown);
         float expectedPort = port == 99 ? 99 : port - 1;
         for (const char* name :
              {"Option6", "Option11", "Option7", "Option10", "Option8", "Option5", "Option11"}) {
             QTest::mouseClick(fixture.control<QRadioButton>(name), Qt::LeftButton);
-            QCOMPARE(ipFieldsShown(fixture), shown);
+            QCOMPARE(ipFieldsShown(fixture.form()), shown);
             QCOMPARE(fixture.form().portSelect(), expectedPort);
         }
         compareSelectors(fixture.form(), {expectedPort, 0, 1});
@@ -211,14 +177,13 @@ private slots:
         QFETCH(float, port);
         QFETCH(QString, button);
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, chosen(port, 2, 1)));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(optionCodes(port, 2, 1)));
         auto* radio = fixture.control<QRadioButton>(button.toLatin1().constData());
         QVERIFY(radio->isChecked());
         const Selectors before{fixture.form().portSelect(), fixture.form().baudSelect(),
                                fixture.form().comFormat()};
-        const QStringList chosenBefore = chosenButtons(fixture);
-        const int shownBefore = ipFieldsShown(fixture);
+        const QStringList chosenBefore = chosenOptions(fixture.form());
+        const int shownBefore = ipFieldsShown(fixture.form());
 
         std::vector<std::unique_ptr<QSignalSpy>> toggles;
         for (QRadioButton* any : fixture.form().findChildren<QRadioButton*>())
@@ -231,15 +196,14 @@ private slots:
         for (const auto& spy : toggles)
             QCOMPARE(spy->count(), 0);
         compareSelectors(fixture.form(), before);
-        QCOMPARE(chosenButtons(fixture), chosenBefore);
-        QCOMPARE(ipFieldsShown(fixture), shownBefore);
+        QCOMPARE(chosenOptions(fixture.form()), chosenBefore);
+        QCOMPARE(ipFieldsShown(fixture.form()), shownBefore);
         QVERIFY(fixture.record().messages.isEmpty());
     }
 
     void ipTextSurvivesHidingAndShowing() {
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, chosen(99, 4, 0)));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(optionCodes(99, 4, 0)));
         auto* address = fixture.control<QLineEdit>("Text3");
         auto* port = fixture.control<QLineEdit>("Text4");
         for (auto [box, typed] : {std::pair{address, QStringLiteral("127.0.0.9")},
@@ -252,12 +216,12 @@ private slots:
         }
 
         QTest::mouseClick(fixture.control<QRadioButton>("Option2"), Qt::LeftButton);
-        QCOMPARE(ipFieldsShown(fixture), 0);
+        QCOMPARE(ipFieldsShown(fixture.form()), 0);
         QCOMPARE(address->text(), QStringLiteral("127.0.0.9"));
         QCOMPARE(port->text(), QStringLiteral("50x1"));
 
         QTest::mouseClick(fixture.control<QRadioButton>("Option9"), Qt::LeftButton);
-        QCOMPARE(ipFieldsShown(fixture), 4);
+        QCOMPARE(ipFieldsShown(fixture.form()), 4);
         QCOMPARE(address->text(), QStringLiteral("127.0.0.9"));
         QCOMPARE(port->text(), QStringLiteral("50x1"));
         QVERIFY(fixture.record().messages.isEmpty());
@@ -266,29 +230,27 @@ private slots:
     void beforeAnyPortButtonAsWithCom1() {
         WindowFixture fixture;
         // The window as created: no choice, selectors 0, IP fields hidden.
-        QVERIFY(chosenButtons(fixture).isEmpty());
+        QVERIFY(chosenOptions(fixture.form()).isEmpty());
         compareSelectors(fixture.form(), {0, 0, 0});
         for (const char* name : kIpFields)
             QVERIFY(fixture.control<QWidget>(name)->isHidden());
 
         // A file whose port code matches no button chooses none: the same state once shown.
-        QVERIFY(vmx::writeSettingsFile(kIni, chosen(7, 4, 1)));
-        QVERIFY(fixture.start());
-        QCOMPARE(chosenButtons(fixture), (QStringList{"Option8", "Option11"}));
+        QVERIFY(fixture.start(optionCodes(7, 4, 1)));
+        QCOMPARE(chosenOptions(fixture.form()), (QStringList{"Option8", "Option11"}));
         compareSelectors(fixture.form(), {0, 3, 1});
-        QCOMPARE(ipFieldsShown(fixture), 0);
+        QCOMPARE(ipFieldsShown(fixture.form()), 0);
 
         QTest::mouseClick(fixture.control<QRadioButton>("Option1"), Qt::LeftButton);
         compareSelectors(fixture.form(), {0, 3, 1});
-        QCOMPARE(ipFieldsShown(fixture), 0);
+        QCOMPARE(ipFieldsShown(fixture.form()), 0);
     }
 
     // Arrow keys move the choice within a frame and run the handling of the new choice; they
     // never leave the frame.
     void arrowKeysChooseWithinAFrame() {
         WindowFixture fixture;
-        QVERIFY(vmx::writeSettingsFile(kIni, chosen(1, 3, 0)));
-        QVERIFY(fixture.start());
+        QVERIFY(fixture.start(optionCodes(1, 3, 0)));
         MainForm& form = fixture.form();
         struct Step {
             Qt::Key key;
@@ -301,7 +263,7 @@ private slots:
             QCOMPARE(QApplication::focusWidget()->objectName(), QLatin1String(step.focus));
             QVERIFY(fixture.control<QRadioButton>(step.focus)->isChecked());
             compareSelectors(form, step.selectors);
-            QCOMPARE(ipFieldsShown(fixture), step.ipShown);
+            QCOMPARE(ipFieldsShown(form), step.ipShown);
         };
         QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Option1"));
         const Step steps[] = {
@@ -329,7 +291,7 @@ private slots:
         QTRY_COMPARE(QApplication::focusWidget(), e71);
         press({Qt::Key_Right, "Option11", {99, 0, 1}, 4});
         press({Qt::Key_Left, "Option10", {99, 0, 0}, 4});
-        QCOMPARE(chosenButtons(fixture), (QStringList{"Option5", "Option9", "Option10"}));
+        QCOMPARE(chosenOptions(fixture.form()), (QStringList{"Option5", "Option9", "Option10"}));
         QVERIFY(fixture.record().messages.isEmpty());
     }
 
@@ -362,7 +324,7 @@ private slots:
                 QCOMPARE(on, 1);
             }
         }
-        QCOMPARE(chosenButtons(fixture), (QStringList{"Option5", "Option9", "Option11"}));
+        QCOMPARE(chosenOptions(fixture.form()), (QStringList{"Option5", "Option9", "Option11"}));
     }
 };
 

@@ -4,18 +4,15 @@
 #include "app/send_operation.h"
 #include "links/serial_link.h"
 #include "links/udp_link.h"
-#include "support/pty_pair.h"
-#include "support/scratch_dir.h"
+#include "support/four_ports.h"
+#include "support/frame_bytes.h"
+#include "support/loopback_peer.h"
 
 #include <QFile>
-#include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTest>
-#include <QUdpSocket>
 
-#include <array>
 #include <functional>
-#include <memory>
 
 #include <pty.h>
 #include <unistd.h>
@@ -28,19 +25,13 @@ using vmx::LinkSelection;
 using vmx::SendControls;
 using vmx::SerialLink;
 using vmx::UdpLink;
-using vmx::test::PtyPair;
-using vmx::test::ScratchDir;
+using vmx::test::bytes;
+using vmx::test::kDefaultFrame;
+using vmx::test::kLoopbackText;
+using Peer = vmx::test::LoopbackPeer;
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (const int v : values)
-        out.append(char(v));
-    return out;
-}
-
-const QByteArray kDefaultFrame = bytes({0x07, 0x30, 0x32, 0x52, 0x44, 0x46, 0x46, 0x03});
 const QString kDefaultEcho = QStringLiteral("7 30 32 52 44 46 46 3");
 const QByteArray kStale = QByteArrayLiteral("\x07"
                                             "02RD1");
@@ -63,21 +54,10 @@ struct Probe {
 };
 
 // COM1..COM4 each lead to a pseudo-terminal of their own; the links and the state SEND keeps.
-class Bench {
+class Bench : public vmx::test::FourPorts {
 public:
-    Bench() : closes_(&serial_.port(), &QIODevice::aboutToClose) {
-        if (!dir_.isValid())
-            return;
-        for (int n = 1; n <= 4; ++n) {
-            ptys_[size_t(n - 1)] = std::make_unique<PtyPair>();
-            if (!pty(n).isValid() || !pty(n).linkAs(n))
-                return;
-        }
-        valid_ = true;
-    }
+    Bench() : closes_(&serial_.port(), &QIODevice::aboutToClose) {}
 
-    bool isValid() const { return valid_; }
-    PtyPair& pty(int portNumber) { return *ptys_[size_t(portNumber - 1)]; }
     SerialLink& serial() { return serial_; }
     UdpLink& udp() { return udp_; }
     ExchangeState& exchange() { return exchange_; }
@@ -85,25 +65,8 @@ public:
 
     // How many bytes have reached the device on the open port so far.
     int deliveredSoFar(int expected) const {
-        return ptys_[size_t(serial_.portNumber() - 1)]->pendingOnMaster(expected);
+        return pty(serial_.portNumber()).pendingOnMaster(expected);
     }
-
-    // Makes COMn a link to a device that does not exist.
-    bool unplug(int portNumber) {
-        const QString link = QStringLiteral("COM%1").arg(portNumber);
-        QFile::remove(link);
-        return QFile::link(dir_.filePath(QStringLiteral("gone/ttyVMX%1").arg(portNumber)), link);
-    }
-
-    // True when no port but `except` has anything to read.
-    bool othersSilent(int except) {
-        for (int n = 1; n <= 4; ++n) {
-            if (n != except && !pty(n).drainMaster(10).isEmpty())
-                return false;
-        }
-        return true;
-    }
-    bool allSilent() { return othersSilent(0); }
 
     // The texts in the boxes at the moment SEND reads them.
     QString command = QStringLiteral("RD");
@@ -172,29 +135,10 @@ public:
     void leaveStaleReply() { exchange_.reply.receive(kStale, exchange_.commandLength); }
 
 private:
-    ScratchDir dir_;
-    std::array<std::unique_ptr<PtyPair>, 4> ptys_;
-    bool valid_ = false;
     SerialLink serial_;
     UdpLink udp_;
     ExchangeState exchange_;
     QSignalSpy closes_;
-};
-
-// Stands in for a device on the network: a socket on 127.0.0.1 at a port of the system's choice.
-struct Peer {
-    QUdpSocket socket;
-    bool bound = false;
-    Peer() { bound = socket.bind(QHostAddress(QHostAddress::LocalHost), 0); }
-    QString portText() const { return QString::number(socket.localPort()); }
-    QNetworkDatagram next(int timeoutMs = 3000) {
-        if (!socket.hasPendingDatagrams() && !socket.waitForReadyRead(timeoutMs))
-            return {};
-        return socket.receiveDatagram();
-    }
-    bool quiet(int settleMs = 150) {
-        return !socket.hasPendingDatagrams() && !socket.waitForReadyRead(settleMs);
-    }
 };
 
 const QStringList kSerialSuccess{"command", "address", "echo", "arm"};
@@ -471,7 +415,7 @@ private slots:
         QVERIFY(bench.isValid());
         Peer peer;
         QVERIFY(peer.bound);
-        bench.ipAddressBox = QStringLiteral("127.0.0.1");
+        bench.ipAddressBox = kLoopbackText;
         bench.ipPortBox = peer.portText();
         bench.leaveStaleReply();
 
@@ -528,7 +472,7 @@ private slots:
         QVERIFY(bench.isValid());
         Peer peer;
         QVERIFY(peer.bound);
-        bench.ipAddressBox = QStringLiteral("127.0.0.1");
+        bench.ipAddressBox = kLoopbackText;
         bench.ipPortBox = portBox.isEmpty() ? peer.portText() : portBox;
         bench.address = address;
         bench.command = command;
@@ -554,7 +498,7 @@ private slots:
         Peer first;
         Peer second;
         QVERIFY(first.bound && second.bound);
-        bench.ipAddressBox = QStringLiteral("127.0.0.1");
+        bench.ipAddressBox = kLoopbackText;
         bench.ipPortBox = first.portText();
         QVERIFY(bench.send({99, 3, 0}));
         QCOMPARE(first.next().data(), kDefaultFrame);

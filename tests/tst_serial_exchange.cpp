@@ -1,10 +1,9 @@
 // The exchange with a device on a serial line, through the real window: SEND, the answer from a
 // pseudo-terminal that plays the device, the message window and the reply watchdog.
-#include "app/message_window.h"
+#include "support/frame_bytes.h"
 #include "support/pty_pair.h"
 #include "support/window_fixture.h"
 
-#include <QAbstractButton>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -19,68 +18,64 @@ using namespace std::chrono_literals;
 using vmx::MainForm;
 using vmx::MainFormSeams;
 using vmx::ReplyWatchdog;
+using vmx::test::kDefaultFrame;
 using vmx::test::PtyPair;
 using vmx::test::ScratchDir;
 using vmx::test::SeamRecord;
-using vmx::test::WindowFixture;
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (const int v : values)
-        out.append(char(v));
-    return out;
-}
-
-const QByteArray kDefaultFrame = bytes({0x07, 0x30, 0x32, 0x52, 0x44, 0x46, 0x46, 0x03});
 const QString kCommunicationFail = QStringLiteral(" Communication fail with device");
 const QString kComPortError = QStringLiteral("COM Port error");
 
 // A first start in a scratch directory whose COM1 leads to a pseudo-terminal; the test plays
-// the device on its master side.
-class SerialWindow {
+// the device on its master side. Every expiry of the watchdog is counted.
+class SerialWindow : public vmx::test::WindowFixture {
 public:
     explicit SerialWindow(std::chrono::milliseconds replyTimeout = vmx::kReplyTimeout)
-        : fx_(replyTimeout) {}
+        : WindowFixture(replyTimeout) {}
+
+    PtyPair device;
+    QSignalSpy expiries{&form().watchdog(), &ReplyWatchdog::expired};
 
     bool start() {
-        if (!pty_.isValid() || !pty_.linkAs(1) || !fx_.start())
+        if (!device.isValid() || !device.linkAs(1) || !WindowFixture::start())
             return false;
         // Address 02 and command RD: the frame 07 30 32 52 44 46 46 03.
         box("Text1")->setText(QStringLiteral("02"));
         return true;
     }
 
-    WindowFixture& fx() { return fx_; }
-    MainForm& form() { return fx_.form(); }
-    PtyPair& device() { return pty_; }
-    QStringList& messages() { return fx_.record().messages; }
-    QLineEdit* box(const char* name) { return fx_.control<QLineEdit>(name); }
-    QPlainTextEdit* text2() { return fx_.control<QPlainTextEdit>("Text2"); }
-    QString text() { return form().messageWindow().text(); }
-    const QByteArray& rxBuffer() { return form().exchange().reply.rxBuffer(); }
-
-    void clickSend() { fx_.control<QPushButton>("Command1")->click(); }
-
     // SEND and the frame as the device reads it.
     QByteArray sendAndRead(int frameLength = int(kDefaultFrame.size())) {
-        clickSend();
-        return pty_.readMaster(frameLength);
+        click("Command1");
+        return device.readMaster(frameLength);
+    }
+
+    // A SEND whose frame the device reads and answers; true once the message window shows `shown`.
+    bool answered(const QByteArray& answer, const QString& shown) {
+        return sendAndRead() == kDefaultFrame && device.writeMaster(answer) &&
+               QTest::qWaitFor([&] { return messageText() == shown; });
+    }
+
+    // SEND with this address text on this port button.
+    void sendWith(const QString& address, const QString& port) {
+        box("Text1")->setText(address);
+        click(port.toLatin1().constData());
+        click("Command1");
     }
 
     // The caret of the message window and the end of its text.
-    int caret() { return text2()->textCursor().position(); }
-    int textEnd() { return text2()->document()->characterCount() - 1; }
-    void caretToStart() {
+    int caret() const { return text2()->textCursor().position(); }
+    int textEnd() const { return text2()->document()->characterCount() - 1; }
+    void caretToStart() const {
         QTextCursor cursor = text2()->textCursor();
         cursor.setPosition(0);
         text2()->setTextCursor(cursor);
     }
 
 private:
-    WindowFixture fx_;
-    PtyPair pty_;
+    QPlainTextEdit* text2() const { return control<QPlainTextEdit>("Text2"); }
 };
 
 } // namespace
@@ -119,26 +114,24 @@ private slots:
         SerialWindow w;
         QVERIFY(w.start());
         // An earlier answer already listed: its text stays as it is.
-        QCOMPARE(w.sendAndRead(), kDefaultFrame);
-        QVERIFY(w.device().writeMaster("\x15"));
-        QTRY_COMPARE(w.text(), QStringLiteral("NAK\r\n"));
+        QVERIFY(w.answered("\x15", QStringLiteral("NAK\r\n")));
 
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
         QVERIFY(w.form().watchdog().isRunning());
         QByteArray collected;
         for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
-            QVERIFY(w.device().writeMaster(pieces[i]));
+            QVERIFY(w.device.writeMaster(pieces[i]));
             collected += pieces[i];
             QTRY_COMPARE(w.rxBuffer(), collected);
-            QCOMPARE(w.text(), QStringLiteral("NAK\r\n"));
+            QCOMPARE(w.messageText(), QStringLiteral("NAK\r\n"));
             QVERIFY(w.form().watchdog().isRunning());
         }
-        QVERIFY(w.device().writeMaster(pieces.back()));
-        QTRY_COMPARE(w.text(), QStringLiteral("NAK\r\n") + line + QStringLiteral("\r\n"));
+        QVERIFY(w.device.writeMaster(pieces.back()));
+        QTRY_COMPARE(w.messageText(), QStringLiteral("NAK\r\n") + line + QStringLiteral("\r\n"));
         QCOMPARE(w.rxBuffer(), QByteArray());
         QVERIFY(!w.form().watchdog().isRunning());
         QVERIFY(w.messages().isEmpty());
-        QCOMPARE(w.device().drainMaster(), QByteArray());
+        QCOMPARE(w.device.drainMaster(), QByteArray());
     }
 
     void bytesFrom128AreShownAsLatin1() {
@@ -148,10 +141,10 @@ private slots:
         for (int v = 128; v < 256; ++v)
             payload.append(char(v));
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
-        QVERIFY(w.device().writeMaster("\x07"
-                                       "02RD" +
-                                       payload + "xy\x03"));
-        QTRY_COMPARE(w.text(), QString::fromLatin1(payload) + QStringLiteral("\r\n"));
+        QVERIFY(w.device.writeMaster("\x07"
+                                     "02RD" +
+                                     payload + "xy\x03"));
+        QTRY_COMPARE(w.messageText(), QString::fromLatin1(payload) + QStringLiteral("\r\n"));
     }
 
     void controlCharactersInThePayloadAreKept() {
@@ -165,12 +158,12 @@ private slots:
         }
         payload += "a\rb\nc\r\nd\r";
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
-        QVERIFY(w.device().writeMaster("\x07"
-                                       "02RD" +
-                                       payload + "xy\x03"));
-        QTRY_COMPARE(w.text(), QString::fromLatin1(payload) + QStringLiteral("\r\n"));
-        QVERIFY(w.device().writeMaster("\x06"));
-        QTRY_COMPARE(w.text(), QString::fromLatin1(payload) + QStringLiteral("\r\nACK\r\n"));
+        QVERIFY(w.device.writeMaster("\x07"
+                                     "02RD" +
+                                     payload + "xy\x03"));
+        QTRY_COMPARE(w.messageText(), QString::fromLatin1(payload) + QStringLiteral("\r\n"));
+        QVERIFY(w.device.writeMaster("\x06"));
+        QTRY_COMPARE(w.messageText(), QString::fromLatin1(payload) + QStringLiteral("\r\nACK\r\n"));
     }
 
     void payloadIsCutWithTheFullCommandLength() {
@@ -183,35 +176,33 @@ private slots:
         QCOMPARE(frame.size(), 24);
         QCOMPARE(frame.mid(3, 18), command.first(18));
         QCOMPARE(w.form().exchange().commandLength, 20.0f);
-        QVERIFY(w.device().writeMaster("\x07"
-                                       "02" +
-                                       command + "-7.25" + "xy\x03"));
-        QTRY_COMPARE(w.text(), QStringLiteral("-7.25\r\n"));
+        QVERIFY(w.device.writeMaster("\x07"
+                                     "02" +
+                                     command + "-7.25" + "xy\x03"));
+        QTRY_COMPARE(w.messageText(), QStringLiteral("-7.25\r\n"));
     }
 
     void caretGoesToTheEndAfterEachSerialEvent() {
         SerialWindow w;
         QVERIFY(w.start());
-        QCOMPARE(w.sendAndRead(), kDefaultFrame);
-        QVERIFY(w.device().writeMaster("\x06"));
-        QTRY_COMPARE(w.text(), QStringLiteral("ACK\r\n"));
+        QVERIFY(w.answered("\x06", QStringLiteral("ACK\r\n")));
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
 
         // An event that completes nothing still brings the caret to the end.
         w.caretToStart();
         QCOMPARE(w.caret(), 0);
-        QVERIFY(w.device().writeMaster("\x07"
-                                       "02"));
+        QVERIFY(w.device.writeMaster("\x07"
+                                     "02"));
         QTRY_COMPARE(w.rxBuffer(), QByteArray("\x07"
                                               "02"));
         QTRY_COMPARE(w.caret(), w.textEnd());
         QVERIFY(w.caret() > 0);
-        QCOMPARE(w.text(), QStringLiteral("ACK\r\n"));
+        QCOMPARE(w.messageText(), QStringLiteral("ACK\r\n"));
 
         // And so does one that appends a line: the caret ends behind the new line.
         w.caretToStart();
-        QVERIFY(w.device().writeMaster("RD12.5xy\x03"));
-        QTRY_COMPARE(w.text(), QStringLiteral("ACK\r\n12.5\r\n"));
+        QVERIFY(w.device.writeMaster("RD12.5xy\x03"));
+        QTRY_COMPARE(w.messageText(), QStringLiteral("ACK\r\n12.5\r\n"));
         QTRY_COMPARE(w.caret(), w.textEnd());
         QCOMPARE(w.textEnd(), QStringLiteral("ACK\n12.5\n").size());
     }
@@ -223,11 +214,8 @@ private slots:
         QVERIFY(dir.isValid());
         PtyPair device;
         QVERIFY(device.isValid() && device.linkAs(1));
-        SeamRecord record;
-        MainFormSeams seams; // the program's period; only the message boxes are recorded
-        seams.showMessage = [&record](QWidget*, const QString& text) { record.messages << text; };
-        seams.endProgram = [&record] { ++record.endCount; };
-        MainForm form(seams);
+        SeamRecord record; // the program's period; only the message boxes are recorded
+        MainForm form(vmx::test::recordingSeams(record, MainFormSeams{}.replyTimeout));
         QCOMPARE(form.watchdog().periodMs(), 0);
 
         form.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
@@ -244,38 +232,36 @@ private slots:
         constexpr auto period = 150ms;
         SerialWindow w(period);
         QVERIFY(w.start());
-        QCOMPARE(w.sendAndRead(), kDefaultFrame);
-        QVERIFY(w.device().writeMaster("\x06"));
-        QTRY_COMPARE(w.text(), QStringLiteral("ACK\r\n"));
+        QVERIFY(w.answered("\x06", QStringLiteral("ACK\r\n")));
         // Only the silence that follows counts, however long this first answer took.
         w.messages().clear();
+        w.expiries.clear();
 
-        QSignalSpy expiries(&w.form().watchdog(), &ReplyWatchdog::expired);
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
         // A reply starts but does not end in time.
-        QVERIFY(w.device().writeMaster("\x07"
-                                       "02R"));
+        QVERIFY(w.device.writeMaster("\x07"
+                                     "02R"));
         QTRY_COMPARE(w.rxBuffer(), QByteArray("\x07"
                                               "02R"));
         QTRY_COMPARE(w.messages(), QStringList{kCommunicationFail});
         QCOMPARE(w.messages().front().size(), 31);
         const QString outmessage = w.box("outmessage")->text();
         QCOMPARE(outmessage, QStringLiteral("7 30 32 52 44 46 46 3"));
-        QVERIFY(!expiries.wait(int(3 * period.count())));
-        QCOMPARE(expiries.count(), 1);
+        QVERIFY(!w.expiries.wait(int(3 * period.count())));
+        QCOMPARE(w.expiries.count(), 1);
         QCOMPARE(w.messages(), QStringList{kCommunicationFail});
         // The watchdog leaves the collection, the link, the window and the command alone.
         QCOMPARE(w.rxBuffer(), QByteArray("\x07"
                                           "02R"));
-        QCOMPARE(w.text(), QStringLiteral("ACK\r\n"));
+        QCOMPARE(w.messageText(), QStringLiteral("ACK\r\n"));
         QCOMPARE(w.box("outmessage")->text(), outmessage);
         QCOMPARE(w.form().exchange().commandLength, 2.0f);
         QVERIFY(w.form().serialLink().isOpen());
         QVERIFY(!w.form().watchdog().isEnabled());
 
         // The rest of the reply still comes through and is shown.
-        QVERIFY(w.device().writeMaster("D12.5xy\x03"));
-        QTRY_COMPARE(w.text(), QStringLiteral("ACK\r\n12.5\r\n"));
+        QVERIFY(w.device.writeMaster("D12.5xy\x03"));
+        QTRY_COMPARE(w.messageText(), QStringLiteral("ACK\r\n12.5\r\n"));
         QCOMPARE(w.messages(), QStringList{kCommunicationFail});
         QCOMPARE(w.rxBuffer(), QByteArray());
     }
@@ -296,13 +282,12 @@ private slots:
         constexpr auto period = 1000ms;
         SerialWindow w(period);
         QVERIFY(w.start());
-        QSignalSpy expiries(&w.form().watchdog(), &ReplyWatchdog::expired);
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
         QVERIFY(w.form().watchdog().isRunning());
-        QVERIFY(w.device().writeMaster(answer));
-        QTRY_COMPARE(w.text(), line + QStringLiteral("\r\n"));
+        QVERIFY(w.device.writeMaster(answer));
+        QTRY_COMPARE(w.messageText(), line + QStringLiteral("\r\n"));
         QVERIFY(!w.form().watchdog().isRunning());
-        QVERIFY(!expiries.wait(int(period.count() * 3 / 2)));
+        QVERIFY(!w.expiries.wait(int(period.count() * 3 / 2)));
         QVERIFY(w.messages().isEmpty());
     }
 
@@ -321,16 +306,13 @@ private slots:
         constexpr auto period = 150ms;
         SerialWindow w(period);
         QVERIFY(w.start());
-        QSignalSpy expiries(&w.form().watchdog(), &ReplyWatchdog::expired);
-        w.box("Text1")->setText(address);
-        w.fx().control<QAbstractButton>(port.toLatin1().constData())->click();
-        w.clickSend();
+        w.sendWith(address, port);
         QCOMPARE(w.messages(), QStringList{kComPortError});
         QCOMPARE(w.form().watchdog().periodMs(), 0);
         QVERIFY(!w.form().watchdog().isRunning());
-        QVERIFY(!expiries.wait(int(3 * period.count())));
+        QVERIFY(!w.expiries.wait(int(3 * period.count())));
         QCOMPARE(w.messages(), QStringList{kComPortError});
-        QCOMPARE(w.device().drainMaster(), QByteArray());
+        QCOMPARE(w.device.drainMaster(), QByteArray());
     }
 
     void failedSendLeavesAnArmedWatchdogRunning_data() { failedSendDoesNotArm_data(); }
@@ -341,16 +323,13 @@ private slots:
         constexpr auto period = 1000ms;
         SerialWindow w(period);
         QVERIFY(w.start());
-        QSignalSpy expiries(&w.form().watchdog(), &ReplyWatchdog::expired);
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
         QVERIFY(w.form().watchdog().isRunning());
 
-        w.box("Text1")->setText(address);
-        w.fx().control<QAbstractButton>(port.toLatin1().constData())->click();
-        w.clickSend();
+        w.sendWith(address, port);
         QCOMPARE(w.messages(), QStringList{kComPortError});
         QVERIFY(w.form().watchdog().isRunning());
-        QVERIFY(expiries.wait(int(4 * period.count())));
+        QVERIFY(w.expiries.wait(int(4 * period.count())));
         QCOMPARE(w.messages(), (QStringList{kComPortError, kCommunicationFail}));
     }
 
@@ -358,9 +337,8 @@ private slots:
         constexpr auto period = 100ms;
         SerialWindow w(period);
         QVERIFY(w.start());
-        QSignalSpy expiries(&w.form().watchdog(), &ReplyWatchdog::expired);
         QCOMPARE(w.form().watchdog().periodMs(), 0);
-        QVERIFY(!expiries.wait(int(5 * period.count())));
+        QVERIFY(!w.expiries.wait(int(5 * period.count())));
         QVERIFY(w.messages().isEmpty());
     }
 };

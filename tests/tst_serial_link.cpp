@@ -1,69 +1,36 @@
 #include "links/serial_link.h"
-#include "support/pty_pair.h"
-#include "support/scratch_dir.h"
+#include "support/four_ports.h"
+#include "support/frame_bytes.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <array>
-#include <memory>
-
 using vmx::LineSettings;
 using vmx::SerialLink;
 using vmx::serialPortPath;
+using vmx::test::allByteValues;
+using vmx::test::bytes;
+using vmx::test::FourPorts;
+using vmx::test::kDefaultFrame;
 using vmx::test::PtyPair;
 using vmx::test::ScratchDir;
 
 namespace {
 
-// A scratch directory in which COM1..COM4 each lead to a pseudo-terminal of their own.
-struct FourPorts {
-    ScratchDir dir;
-    std::array<std::unique_ptr<PtyPair>, 4> ptys;
-
-    bool setUp() {
-        if (!dir.isValid())
-            return false;
-        for (int n = 1; n <= 4; ++n) {
-            ptys[size_t(n - 1)] = std::make_unique<PtyPair>();
-            if (!pty(n).isValid() || !pty(n).linkAs(n))
-                return false;
-        }
-        return true;
-    }
-    PtyPair& pty(int portNumber) { return *ptys[size_t(portNumber - 1)]; }
-
-    // The output speed the driver holds for port n, or B0 when it cannot be read.
-    speed_t outputSpeed(int portNumber) {
-        termios t{};
-        return pty(portNumber).slaveTermios(t) ? cfgetospeed(&t) : B0;
-    }
-
-    // True when no port but `except` has anything to read.
-    bool othersSilent(int except) {
-        for (int n = 1; n <= 4; ++n) {
-            if (n != except && !pty(n).drainMaster(10).isEmpty())
-                return false;
-        }
-        return true;
-    }
-};
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (const int v : values)
-        out.append(char(v));
-    return out;
+// The output speed the driver holds for port n, or B0 when it cannot be read.
+speed_t outputSpeed(const FourPorts& ports, int portNumber) {
+    termios t{};
+    return ports.pty(portNumber).slaveTermios(t) ? cfgetospeed(&t) : B0;
 }
 
-QByteArray allByteValues() {
-    QByteArray out;
-    for (int v = 0; v < 256; ++v)
-        out.append(char(v));
-    return out;
+// Writes the frame to the link and returns what the device on port n reads of it.
+QByteArray carried(SerialLink& link, const FourPorts& ports, int portNumber,
+                   const QByteArray& frame) {
+    if (!link.writeFrame(frame))
+        return "<not written>";
+    return ports.pty(portNumber).readMaster(int(frame.size()));
 }
 
 // Everything the spied signal has delivered so far, in order.
@@ -72,6 +39,18 @@ QByteArray joined(const QSignalSpy& spy) {
     for (const auto& args : spy)
         out += args.at(0).toByteArray();
     return out;
+}
+
+// COM1..COM4 on pseudo-terminals and a link prepared with the selections; the link's frame
+// must reach port n, whole and alone.
+void checkFrameGoesOutUnchanged(float portSelect, float baudSelect, float comFormat, int portNumber,
+                                const QByteArray& frame) {
+    FourPorts ports;
+    QVERIFY(ports.isValid());
+    SerialLink link;
+    QVERIFY(link.prepare(portSelect, baudSelect, comFormat));
+    QCOMPARE(carried(link, ports, portNumber, frame), frame);
+    QCOMPARE(ports.pty(portNumber).drainMaster(), QByteArray());
 }
 
 } // namespace
@@ -149,7 +128,7 @@ private slots:
         QFETCH(int, dataBits);
 
         FourPorts ports;
-        QVERIFY(ports.setUp());
+        QVERIFY(ports.isValid());
         SerialLink link;
         QVERIFY(link.prepare(portSelect, baudSelect, comFormat));
         QVERIFY(link.isOpen());
@@ -157,7 +136,7 @@ private slots:
 
         // The speed as the driver holds it; a pseudo-terminal forces 8 data bits without
         // parity in its termios, so the framing is read back from the open port itself.
-        QCOMPARE(uint(ports.outputSpeed(portNumber)), speed);
+        QCOMPARE(uint(outputSpeed(ports, portNumber)), speed);
         const QSerialPort& port = link.port();
         QCOMPARE(port.baudRate(), baud);
         QCOMPARE(int(port.parity()), parity);
@@ -167,15 +146,13 @@ private slots:
         QVERIFY(port.openMode().testFlag(QIODevice::ReadWrite));
 
         // And it is the selected device that carries the frame.
-        const QByteArray frame = bytes({0x07, 0x30, 0x32, 0x52, 0x44, 0x46, 0x46, 0x03});
-        QVERIFY(link.writeFrame(frame));
-        QCOMPARE(ports.pty(portNumber).readMaster(int(frame.size())), frame);
+        QCOMPARE(carried(link, ports, portNumber, kDefaultFrame), kDefaultFrame);
         QVERIFY(ports.othersSilent(portNumber));
     }
 
     void frameGoesOutInOrderAndNothingElse_data() {
         QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("address 02, RD") << bytes({0x07, 0x30, 0x32, 0x52, 0x44, 0x46, 0x46, 0x03});
+        QTest::newRow("address 02, RD") << kDefaultFrame;
         QTest::newRow("7 bytes: address 5, X") << bytes({0x07, 0x30, 0x35, 0x58, 0x43, 0x34, 0x03});
         QTest::newRow("address 99, ZZZ")
             << bytes({0x07, 0x39, 0x39, 0x5A, 0x5A, 0x5A, 0x38, 0x37, 0x03});
@@ -187,66 +164,50 @@ private slots:
 
     void frameGoesOutInOrderAndNothingElse() {
         QFETCH(QByteArray, frame);
-        FourPorts ports;
-        QVERIFY(ports.setUp());
-        SerialLink link;
-        QVERIFY(link.prepare(0, 3, 0)); // the first-start defaults: COM1, "19200, E, 7, 1"
-        QVERIFY(link.writeFrame(frame));
-        QCOMPARE(ports.pty(1).readMaster(int(frame.size())), frame);
-        QCOMPARE(ports.pty(1).drainMaster(), QByteArray());
+        // The first-start defaults: COM1, "19200, E, 7, 1".
+        checkFrameGoesOutUnchanged(0, 3, 0, 1, frame);
     }
 
     void everyByteValueGoesOutUnchanged() {
-        FourPorts ports;
-        QVERIFY(ports.setUp());
-        SerialLink link;
-        QVERIFY(link.prepare(1, 3, 1));
-        const QByteArray all = allByteValues();
-        QVERIFY(link.writeFrame(all));
-        QCOMPARE(ports.pty(2).readMaster(int(all.size())), all);
-        QCOMPARE(ports.pty(2).drainMaster(), QByteArray());
+        checkFrameGoesOutUnchanged(1, 3, 1, 2, allByteValues());
     }
 
     void secondPrepareClosesAndReopens() {
         FourPorts ports;
-        QVERIFY(ports.setUp());
+        QVERIFY(ports.isValid());
         SerialLink link;
         QSignalSpy closing(&link.port(), &QIODevice::aboutToClose);
         QVERIFY(closing.isValid());
 
         QVERIFY(link.prepare(0, 3, 1));
         QCOMPARE(closing.count(), 0); // nothing was open before the first preparation
-        QCOMPARE(uint(ports.outputSpeed(1)), uint(B19200));
+        QCOMPARE(uint(outputSpeed(ports, 1)), uint(B19200));
 
         // Same selections: the port is still closed and opened again, and works afterwards.
         QVERIFY(link.prepare(0, 3, 1));
         QCOMPARE(closing.count(), 1);
         QVERIFY(link.isOpen());
         const QByteArray frame = bytes({0x07, 0x30, 0x35, 0x58, 0x43, 0x34, 0x03});
-        QVERIFY(link.writeFrame(frame));
-        QCOMPARE(ports.pty(1).readMaster(int(frame.size())), frame);
+        QCOMPARE(carried(link, ports, 1, frame), frame);
 
         // Changed speed: the reopened port runs at the new one.
         QVERIFY(link.prepare(0, 0, 1));
         QCOMPARE(closing.count(), 2);
-        QCOMPARE(uint(ports.outputSpeed(1)), uint(B1200));
+        QCOMPARE(uint(outputSpeed(ports, 1)), uint(B1200));
 
         // Changed port: the frame now reaches COM3 and the old port hears nothing more.
         QVERIFY(link.prepare(2, 0, 1));
         QCOMPARE(closing.count(), 3);
         QCOMPARE(link.portNumber(), 3);
-        QVERIFY(link.writeFrame(frame));
-        QCOMPARE(ports.pty(3).readMaster(int(frame.size())), frame);
+        QCOMPARE(carried(link, ports, 3, frame), frame);
         QVERIFY(ports.othersSilent(3));
     }
 
     void missingPortFailsAndStaysClosed() {
         FourPorts ports;
-        QVERIFY(ports.setUp());
+        QVERIFY(ports.isValid());
         // COM2 leads nowhere, whatever serial ports this machine has.
-        QVERIFY(QFile::remove(QStringLiteral("COM2")));
-        QVERIFY(QFile::link(ports.dir.filePath(QStringLiteral("gone/ttyVMX1")),
-                            QStringLiteral("COM2")));
+        QVERIFY(ports.unplug(2));
 
         SerialLink link;
         QVERIFY(!link.prepare(1, 3, 1));
@@ -271,60 +232,47 @@ private slots:
 
     void selectionsOutsideTheTableKeepThePreviousOnes() {
         FourPorts ports;
-        QVERIFY(ports.setUp());
+        QVERIFY(ports.isValid());
         SerialLink link;
-        const QByteArray frame = bytes({0x07, 0x30, 0x32, 0x52, 0x44, 0x46, 0x46, 0x03});
-        const auto check = [&](int portNumber, speed_t speed, QSerialPort::Parity parity,
-                               QSerialPort::DataBits dataBits) {
-            QVERIFY(link.isOpen());
-            QCOMPARE(link.portNumber(), portNumber);
-            QCOMPARE(uint(ports.outputSpeed(portNumber)), uint(speed));
-            QCOMPARE(link.port().parity(), parity);
-            QCOMPARE(link.port().dataBits(), dataBits);
-            QVERIFY(link.writeFrame(frame));
-            QCOMPARE(ports.pty(portNumber).readMaster(int(frame.size())), frame);
-            QVERIFY(ports.othersSilent(portNumber));
+        struct Step {
+            float portSelect, baudSelect, comFormat;
+            int portNumber;
+            speed_t speed;
+            QSerialPort::Parity parity;
+            QSerialPort::DataBits dataBits;
         };
-
-        // Before any valid selection the port runs with the component's defaults.
-        QVERIFY(link.prepare(0, 7, 7));
-        check(1, B9600, QSerialPort::NoParity, QSerialPort::Data8);
-        if (QTest::currentTestFailed())
-            return;
-        QVERIFY(link.lineSettings() == LineSettings{});
-
-        QVERIFY(link.prepare(2, 3, 1));
-        check(3, B19200, QSerialPort::NoParity, QSerialPort::Data8);
-        if (QTest::currentTestFailed())
-            return;
-
-        QVERIFY(link.prepare(9, 4, 5)); // nothing in range
-        check(3, B19200, QSerialPort::NoParity, QSerialPort::Data8);
-        if (QTest::currentTestFailed())
-            return;
-
-        QVERIFY(link.prepare(0, 0, 2)); // a valid speed alone does not change the settings
-        check(1, B19200, QSerialPort::NoParity, QSerialPort::Data8);
-        if (QTest::currentTestFailed())
-            return;
-
-        QVERIFY(link.prepare(0.5f, 0, 0)); // a port selector between the values
-        check(1, B1200, QSerialPort::EvenParity, QSerialPort::Data7);
-        if (QTest::currentTestFailed())
-            return;
-
-        QVERIFY(link.prepare(99, 1.5f, 1)); // the UDP selector names no serial port
-        check(1, B1200, QSerialPort::EvenParity, QSerialPort::Data7);
-        if (QTest::currentTestFailed())
-            return;
-
-        QVERIFY(link.prepare(-1, -1, -1));
-        check(1, B1200, QSerialPort::EvenParity, QSerialPort::Data7);
+        const auto none = QSerialPort::NoParity;
+        const auto even = QSerialPort::EvenParity;
+        const auto seven = QSerialPort::Data7;
+        const auto eight = QSerialPort::Data8;
+        const Step steps[] = {
+            // Before any valid selection the port runs with the component's defaults.
+            {0, 7, 7, 1, B9600, none, eight},
+            {2, 3, 1, 3, B19200, none, eight},
+            {9, 4, 5, 3, B19200, none, eight}, // nothing in range
+            // A valid speed alone does not change the settings.
+            {0, 0, 2, 1, B19200, none, eight},
+            {0.5f, 0, 0, 1, B1200, even, seven},  // a port selector between the values
+            {99, 1.5f, 1, 1, B1200, even, seven}, // the UDP selector names no serial port
+            {-1, -1, -1, 1, B1200, even, seven},
+        };
+        for (const Step& step : steps) {
+            QVERIFY(link.prepare(step.portSelect, step.baudSelect, step.comFormat));
+            QVERIFY(link.isOpen());
+            QCOMPARE(link.portNumber(), step.portNumber);
+            QCOMPARE(uint(outputSpeed(ports, step.portNumber)), uint(step.speed));
+            QCOMPARE(link.port().parity(), step.parity);
+            QCOMPARE(link.port().dataBits(), step.dataBits);
+            QCOMPARE(carried(link, ports, step.portNumber, kDefaultFrame), kDefaultFrame);
+            QVERIFY(ports.othersSilent(step.portNumber));
+            if (&step == steps)
+                QVERIFY(link.lineSettings() == LineSettings{});
+        }
     }
 
     void receivedDeliversWhatTheDeviceSends() {
         FourPorts ports;
-        QVERIFY(ports.setUp());
+        QVERIFY(ports.isValid());
         SerialLink link;
         QSignalSpy spy(&link, &SerialLink::received);
         QVERIFY(link.prepare(3, 2, 1));
@@ -349,7 +297,7 @@ private slots:
 
     void everyByteValueComesInUnchanged() {
         FourPorts ports;
-        QVERIFY(ports.setUp());
+        QVERIFY(ports.isValid());
         SerialLink link;
         QSignalSpy spy(&link, &SerialLink::received);
         QVERIFY(link.prepare(0, 3, 1));
@@ -360,7 +308,7 @@ private slots:
 
     void receivesAgainAfterReopening() {
         FourPorts ports;
-        QVERIFY(ports.setUp());
+        QVERIFY(ports.isValid());
         SerialLink link;
         QSignalSpy spy(&link, &SerialLink::received);
         QVERIFY(link.prepare(0, 3, 1));

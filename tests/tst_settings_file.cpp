@@ -1,20 +1,24 @@
 #include "settings/settings_file.h"
+#include "support/file_size_limit.h"
 #include "support/scratch_dir.h"
+#include "support/settings_files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
 
-#include <csignal>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <optional>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using vmx::Settings;
+using vmx::test::entries;
+using vmx::test::FileSizeLimit;
+using vmx::test::readFile;
+using vmx::test::writeFile;
 
 namespace {
 
@@ -31,51 +35,30 @@ Settings udpSettings() {
     return s;
 }
 
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
-}
-
-bool putBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                               QDir::NoDotAndDotDot);
+// Sets or clears the immutable attribute of a directory; false where the file system or the
+// process lacks support.
+bool setImmutable(const QString& path, bool immutable) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = false;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return done;
 }
 
 // Makes a directory refuse new entries even for root (the immutable attribute), and lifts that
 // again when it goes away. Unavailable where the file system or the process lacks support.
 class ImmutableDir {
 public:
-    explicit ImmutableDir(const QString& path) : path_(path) {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY);
-        if (fd < 0)
-            return;
-        int flags = 0;
-        if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-            flags |= FS_IMMUTABLE_FL;
-            active_ = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        }
-        ::close(fd);
-    }
+    explicit ImmutableDir(const QString& path) : path_(path), active_(setImmutable(path, true)) {}
     ~ImmutableDir() {
-        if (!active_)
-            return;
-        const int fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_DIRECTORY);
-        if (fd < 0)
-            return;
-        int flags = 0;
-        if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-            flags &= ~FS_IMMUTABLE_FL;
-            ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-        }
-        ::close(fd);
+        if (active_)
+            setImmutable(path_, false);
     }
     ImmutableDir(const ImmutableDir&) = delete;
     ImmutableDir& operator=(const ImmutableDir&) = delete;
@@ -86,44 +69,23 @@ private:
     bool active_ = false;
 };
 
-// Limits the size of files this process may write, as a full disk would; restored afterwards.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        if (::getrlimit(RLIMIT_FSIZE, &old_) != 0)
-            return;
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        active_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit() {
-        if (active_)
-            ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool active() const { return active_; }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = SIG_DFL;
-    bool active_ = false;
-};
-
 } // namespace
 
+// Each test runs in a scratch current directory of its own.
 class TestSettingsFile : public QObject {
     Q_OBJECT
 private slots:
+    void init() {
+        scratch_.emplace();
+        QVERIFY(scratch_->isValid());
+    }
+    void cleanup() { scratch_.reset(); }
+
     void writeThenRead() {
-        vmx::test::ScratchDir scratch;
-        QVERIFY(scratch.isValid());
         QString error;
         QVERIFY2(vmx::writeSettingsFile(kFile, vmx::defaultSettings(0), &error), qPrintable(error));
-        QCOMPARE(entries(scratch.path()), QStringList{kFile});
-        QVERIFY(QFileInfo::exists(scratch.filePath(kFile))); // in the current directory
+        QCOMPARE(entries(scratch_->path()), QStringList{kFile});
+        QVERIFY(QFileInfo::exists(scratch_->filePath(kFile))); // in the current directory
 
         const auto bytes = vmx::readSettingsBytes(kFile, &error);
         QVERIFY2(bytes.has_value(), qPrintable(error));
@@ -136,12 +98,10 @@ private slots:
 
     // The old file is replaced whole: nothing of a longer old file is left at the end.
     void writeReplacesLongerFile() {
-        vmx::test::ScratchDir scratch;
-        QVERIFY(scratch.isValid());
-        QVERIFY(putBytes(kFile, QByteArray(5000, 'z')));
+        QVERIFY(writeFile(kFile, QByteArray(5000, 'z')));
         QVERIFY(vmx::writeSettingsFile(kFile, udpSettings()));
-        QCOMPARE(fileBytes(kFile), vmx::encodeSettings(udpSettings()));
-        QCOMPARE(entries(scratch.path()), QStringList{kFile});
+        QCOMPARE(readFile(kFile), vmx::encodeSettings(udpSettings()));
+        QCOMPARE(entries(scratch_->path()), QStringList{kFile});
 
         Settings back;
         QVERIFY(vmx::decodeSettings(*vmx::readSettingsBytes(kFile), back));
@@ -160,13 +120,11 @@ private slots:
 
     void readFailures() {
         QFETCH(QString, setup);
-        vmx::test::ScratchDir scratch;
-        QVERIFY(scratch.isValid());
         QString path = kFile;
         if (setup == "directory") {
             QVERIFY(QDir().mkdir(kFile));
         } else if (setup == "below-file") {
-            QVERIFY(putBytes(QStringLiteral("plain"), "x"));
+            QVERIFY(writeFile(QStringLiteral("plain"), "x"));
             path = QStringLiteral("plain/") + kFile;
         } else if (setup == "dangling") {
             QVERIFY(QFile::link(QStringLiteral("nowhere"), kFile));
@@ -179,8 +137,6 @@ private slots:
 
     // Only the head of a huge file is read; a valid file sits well inside it.
     void readsOnlyTheHead() {
-        vmx::test::ScratchDir scratch;
-        QVERIFY(scratch.isValid());
         const QByteArray valid = vmx::encodeSettings(udpSettings());
         {
             QFile file(kFile);
@@ -198,9 +154,7 @@ private slots:
     }
 
     void tenMegabyteLineFile() {
-        vmx::test::ScratchDir scratch;
-        QVERIFY(scratch.isValid());
-        QVERIFY(putBytes(kFile, "\"Serial port=\",\"" + QByteArray(10 * 1024 * 1024, 'q')));
+        QVERIFY(writeFile(kFile, "\"Serial port=\",\"" + QByteArray(10 * 1024 * 1024, 'q')));
         const auto bytes = vmx::readSettingsBytes(kFile);
         QVERIFY(bytes.has_value());
         QCOMPARE(bytes->size(), 10 * 1024 * 1024 + 16);
@@ -211,92 +165,87 @@ private slots:
     }
 
     void writeToDirectoryPath() {
-        vmx::test::ScratchDir scratch;
-        QVERIFY(scratch.isValid());
         QVERIFY(QDir().mkdir(kFile));
-        QVERIFY(putBytes(kFile + QStringLiteral("/inside"), "keep"));
+        QVERIFY(writeFile(kFile + QStringLiteral("/inside"), "keep"));
         QString error;
         QVERIFY(!vmx::writeSettingsFile(kFile, vmx::defaultSettings(0), &error));
         QVERIFY2(error.contains(kFile), qPrintable(error));
         QVERIFY(QFileInfo(kFile).isDir());
-        QCOMPARE(fileBytes(kFile + QStringLiteral("/inside")), QByteArray("keep"));
-        QCOMPARE(entries(scratch.path()), QStringList{kFile});
+        QCOMPARE(readFile(kFile + QStringLiteral("/inside")), QByteArray("keep"));
+        QCOMPARE(entries(scratch_->path()), QStringList{kFile});
     }
 
     void writeBelowRegularFile() {
-        vmx::test::ScratchDir scratch;
-        QVERIFY(scratch.isValid());
-        QVERIFY(putBytes(QStringLiteral("plain"), "keep"));
+        QVERIFY(writeFile(QStringLiteral("plain"), "keep"));
         const QString path = QStringLiteral("plain/") + kFile;
         QString error;
         QVERIFY(!vmx::writeSettingsFile(path, vmx::defaultSettings(0), &error));
         QVERIFY2(!error.isEmpty(), "no reason given");
-        QCOMPARE(fileBytes(QStringLiteral("plain")), QByteArray("keep"));
-        QCOMPARE(entries(scratch.path()), QStringList{QStringLiteral("plain")});
+        QCOMPARE(readFile(QStringLiteral("plain")), QByteArray("keep"));
+        QCOMPARE(entries(scratch_->path()), QStringList{QStringLiteral("plain")});
     }
 
     // A directory that takes no new entries: the write fails and the old file stays as it was.
     void readOnlyDirectoryKeepsOldFile() {
-        vmx::test::ScratchDir scratch;
-        QVERIFY(scratch.isValid());
         QVERIFY(vmx::writeSettingsFile(kFile, vmx::defaultSettings(0)));
-        const QByteArray good = fileBytes(kFile);
+        const QByteArray good = readFile(kFile);
 
         // Root ignores permission bits, so a plain read-only mode is backed by the immutable
         // attribute when the mode alone does not stop this process.
-        QVERIFY(
-            QFile::setPermissions(scratch.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QVERIFY(QFile::setPermissions(scratch_->path(),
+                                      QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         const bool modeStops = ::access(".", W_OK) != 0;
         std::optional<ImmutableDir> immutable;
         if (!modeStops) {
-            immutable.emplace(scratch.path());
+            immutable.emplace(scratch_->path());
             if (!immutable->active()) {
-                QFile::setPermissions(scratch.path(), QFileDevice::ReadOwner |
-                                                          QFileDevice::WriteOwner |
-                                                          QFileDevice::ExeOwner);
+                QFile::setPermissions(scratch_->path(), QFileDevice::ReadOwner |
+                                                            QFileDevice::WriteOwner |
+                                                            QFileDevice::ExeOwner);
                 QSKIP("cannot make a directory read-only for this process here");
             }
         }
 
         QString error;
         const bool written = vmx::writeSettingsFile(kFile, udpSettings(), &error);
-        const QStringList left = entries(scratch.path());
+        const QStringList left = entries(scratch_->path());
         immutable.reset();
-        QVERIFY(QFile::setPermissions(scratch.path(), QFileDevice::ReadOwner |
-                                                          QFileDevice::WriteOwner |
-                                                          QFileDevice::ExeOwner));
+        QVERIFY(QFile::setPermissions(scratch_->path(), QFileDevice::ReadOwner |
+                                                            QFileDevice::WriteOwner |
+                                                            QFileDevice::ExeOwner));
 
         QVERIFY(!written);
         QVERIFY2(error.contains(kFile), qPrintable(error));
-        QCOMPARE(fileBytes(kFile), good);
+        QCOMPARE(readFile(kFile), good);
         QCOMPARE(left, QStringList{kFile});
     }
 
     // The write itself fails half way (as on a full disk): the old file stays as it was and no
     // temporary file is left behind.
     void failedWriteKeepsOldFile() {
-        vmx::test::ScratchDir scratch;
-        QVERIFY(scratch.isValid());
         QVERIFY(vmx::writeSettingsFile(kFile, vmx::defaultSettings(0)));
-        const QByteArray good = fileBytes(kFile);
+        const QByteArray good = readFile(kFile);
 
         QString error;
         bool written = true;
         {
             FileSizeLimit limit(16);
-            if (!limit.active())
+            if (!limit.isActive())
                 QSKIP("cannot limit the file size here");
             written = vmx::writeSettingsFile(kFile, udpSettings(), &error);
         }
         QVERIFY(!written);
         QVERIFY2(error.contains(kFile), qPrintable(error));
-        QCOMPARE(fileBytes(kFile), good);
-        QCOMPARE(entries(scratch.path()), QStringList{kFile});
+        QCOMPARE(readFile(kFile), good);
+        QCOMPARE(entries(scratch_->path()), QStringList{kFile});
 
         // With room again the same write goes through.
         QVERIFY(vmx::writeSettingsFile(kFile, udpSettings(), &error));
-        QCOMPARE(fileBytes(kFile), vmx::encodeSettings(udpSettings()));
+        QCOMPARE(readFile(kFile), vmx::encodeSettings(udpSettings()));
     }
+
+private:
+    std::optional<vmx::test::ScratchDir> scratch_;
 };
 
 QTEST_GUILESS_MAIN(TestSettingsFile)

@@ -2,144 +2,66 @@
 // shows, and files written by hand load by the position of their values.
 #include "app/main_form.h"
 #include "settings/settings_codec.h"
+#include "support/option_buttons.h"
+#include "support/settings_files.h"
 #include "support/window_fixture.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QFile>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
-#include <memory>
-
 using vmx::defaultIpAddress;
-using vmx::MainForm;
-using vmx::test::recordingSeams;
-using vmx::test::SeamRecord;
+using vmx::test::chosenOptions;
+using vmx::test::iniFile;
+using vmx::test::ipFieldsShown;
+using vmx::test::kIniName;
+using vmx::test::readFile;
 using vmx::test::WindowFixture;
-
-namespace {
-
-const QString kIniName = QStringLiteral("velmarixon.ini");
-
-const QStringList kOptionNames{"Option1", "Option2", "Option3", "Option4",  "Option5", "Option6",
-                               "Option7", "Option8", "Option9", "Option10", "Option11"};
-
-QByteArray ini(const QByteArray& port, const QByteArray& baud, const QByteArray& address,
-               const QByteArray& command, const QByteArray& ipAddress, const QByteArray& ipPort,
-               const QByteArray& format) {
-    return "\"Serial port=\"," + port + "\r\n" + "\"Baud rate=\"," + baud + "\r\n" +
-           "\"Address=\"," + address + "\r\n" + "\"Command=\",\"" + command + "\"\r\n" +
-           "\"IP Address=\",\"" + ipAddress + "\"\r\n" + "\"IP port=\",\"" + ipPort + "\"\r\n" +
-           "\"COM format=\"," + format + "\r\n";
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-// One run of the program in the current directory, started as the program starts it.
-class Run {
-public:
-    Run() : form_(recordingSeams(record_)) {}
-
-    bool start() {
-        if (!form_.loadSettings())
-            return false;
-        form_.show();
-        if (!QTest::qWaitForWindowExposed(&form_))
-            return false;
-        form_.focusFirstTabStop();
-        return true;
-    }
-
-    MainForm& form() { return form_; }
-    SeamRecord& record() { return record_; }
-    template <typename T> T* control(const char* name) {
-        return form_.findChild<T*>(QLatin1String(name));
-    }
-    QLineEdit* box(const char* name) { return control<QLineEdit>(name); }
-    void click(const char* name) { control<QAbstractButton>(name)->click(); }
-    QStringList chosenOptions() {
-        QStringList chosen;
-        for (const QString& name : kOptionNames) {
-            if (control<QAbstractButton>(name.toLatin1().constData())->isChecked())
-                chosen << name;
-        }
-        return chosen;
-    }
-    // How many of the four IP fields are shown: all or none, never some.
-    int ipFieldsShown() {
-        int shown = 0;
-        for (const char* name : {"Label4", "Text3", "Label5", "Text4"})
-            shown += control<QWidget>(name)->isVisible() ? 1 : 0;
-        return shown;
-    }
-    void exit() { control<QPushButton>("exitgomb")->click(); }
-
-private:
-    SeamRecord record_;
-    MainForm form_;
-};
-
-} // namespace
+using vmx::test::writeFile;
 
 class TestSettingsRoundtrip : public QObject {
     Q_OBJECT
 private slots:
     void udpChoiceSurvivesExit() {
-        WindowFixture fx; // the scratch directory; its own window is not used
-        {
-            Run first;
-            QVERIFY(first.start());
-            first.click("Option9");
-            first.click("Option6");
-            first.click("Option11");
-            QCOMPARE(first.ipFieldsShown(), 4);
-            first.box("Text4")->setText(QStringLiteral("6123"));
-            first.exit();
-            QCOMPARE(first.record().endCount, 1);
-            QVERIFY(first.record().messages.isEmpty());
-        }
+        WindowFixture run;
+        QVERIFY(run.start());
+        run.click("Option9");
+        run.click("Option6");
+        run.click("Option11");
+        QCOMPARE(ipFieldsShown(run.form()), 4);
+        run.box("Text4")->setText(QStringLiteral("6123"));
+        run.click("exitgomb");
+        QCOMPARE(run.record().endCount, 1);
+        QVERIFY(run.messages().isEmpty());
         const QByteArray ip = defaultIpAddress().toLatin1();
-        QCOMPARE(readFile(kIniName), ini("99", "2", "1", "RD", ip, "6123", "1"));
+        QCOMPARE(readFile(kIniName), iniFile("99", "2", "1", "RD", ip, "6123", "1"));
 
-        Run second;
-        QVERIFY(second.start());
-        QVERIFY(second.record().messages.isEmpty());
-        QCOMPARE(second.chosenOptions(), (QStringList{"Option6", "Option9", "Option11"}));
-        QCOMPARE(second.form().portSelect(), 99.0f);
-        QCOMPARE(second.form().baudSelect(), 1.0f);
-        QCOMPARE(second.form().comFormat(), 1.0f);
-        QCOMPARE(second.ipFieldsShown(), 4);
-        QCOMPARE(second.box("Text3")->text(), defaultIpAddress());
-        QCOMPARE(second.box("Text4")->text(), QStringLiteral("6123"));
-        QCOMPARE(second.box("Text1")->text(), QStringLiteral("1"));
-        QCOMPARE(second.box("xxx")->text(), QStringLiteral("RD"));
-        QTRY_COMPARE(QApplication::focusWidget(), second.control<QWidget>("Option6"));
+        run.nextRun();
+        QVERIFY(run.start());
+        QVERIFY(run.messages().isEmpty());
+        QCOMPARE(chosenOptions(run.form()), (QStringList{"Option6", "Option9", "Option11"}));
+        QCOMPARE(run.form().portSelect(), 99.0f);
+        QCOMPARE(run.form().baudSelect(), 1.0f);
+        QCOMPARE(run.form().comFormat(), 1.0f);
+        QCOMPARE(ipFieldsShown(run.form()), 4);
+        QCOMPARE(run.box("Text3")->text(), defaultIpAddress());
+        QCOMPARE(run.box("Text4")->text(), QStringLiteral("6123"));
+        QCOMPARE(run.box("Text1")->text(), QStringLiteral("1"));
+        QCOMPARE(run.box("xxx")->text(), QStringLiteral("RD"));
+        QTRY_COMPARE(QApplication::focusWidget(), run.control<QWidget>("Option6"));
 
         // And back to a serial port: the IP texts stay stored while hidden.
-        second.click("Option4");
-        second.click("Option10");
-        QCOMPARE(second.ipFieldsShown(), 0);
-        second.exit();
-        QCOMPARE(readFile(kIniName), ini("4", "2", "1", "RD", ip, "6123", "0"));
-        Run third;
-        QVERIFY(third.start());
-        QCOMPARE(third.chosenOptions(), (QStringList{"Option4", "Option6", "Option10"}));
-        QCOMPARE(third.form().portSelect(), 3.0f);
-        QCOMPARE(third.ipFieldsShown(), 0);
-        QCOMPARE(third.box("Text4")->text(), QStringLiteral("6123"));
+        run.click("Option4");
+        run.click("Option10");
+        QCOMPARE(ipFieldsShown(run.form()), 0);
+        run.click("exitgomb");
+        QCOMPARE(readFile(kIniName), iniFile("4", "2", "1", "RD", ip, "6123", "0"));
+        run.nextRun();
+        QVERIFY(run.start());
+        QCOMPARE(chosenOptions(run.form()), (QStringList{"Option4", "Option6", "Option10"}));
+        QCOMPARE(run.form().portSelect(), 3.0f);
+        QCOMPARE(ipFieldsShown(run.form()), 0);
+        QCOMPARE(run.box("Text4")->text(), QStringLiteral("6123"));
     }
 
     void typedTextsSurviveExit_data() {
@@ -152,31 +74,32 @@ private slots:
         const QByteArray ip = defaultIpAddress().toLatin1();
         QTest::newRow("02 is stored as 2")
             << "02"
-            << "RD" << defaultIpAddress() << ini("1", "4", "2", "RD", ip, "5000", "0") << "2"
+            << "RD" << defaultIpAddress() << iniFile("1", "4", "2", "RD", ip, "5000", "0") << "2"
             << "RD";
         QTest::newRow("empty address is stored as 0")
             << ""
-            << "RD" << defaultIpAddress() << ini("1", "4", "0", "RD", ip, "5000", "0") << "0"
+            << "RD" << defaultIpAddress() << iniFile("1", "4", "0", "RD", ip, "5000", "0") << "0"
             << "RD";
         QTest::newRow("12 followed by letters")
             << "12ab"
-            << "RD" << defaultIpAddress() << ini("1", "4", "12", "RD", ip, "5000", "0") << "12"
+            << "RD" << defaultIpAddress() << iniFile("1", "4", "12", "RD", ip, "5000", "0") << "12"
             << "RD";
         QTest::newRow("fraction") << " 2.5 "
                                   << "RD" << defaultIpAddress()
-                                  << ini("1", "4", "2.5", "RD", ip, "5000", "0") << "2.5"
+                                  << iniFile("1", "4", "2.5", "RD", ip, "5000", "0") << "2.5"
                                   << "RD";
         QTest::newRow("comma inside the texts")
             << "3"
             << "A,B"
-            << "127.0.0.1,x" << ini("1", "4", "3", "A,B", "127.0.0.1,x", "5000", "0") << "3"
+            << "127.0.0.1,x" << iniFile("1", "4", "3", "A,B", "127.0.0.1,x", "5000", "0") << "3"
             << "A,B";
         QTest::newRow("Latin-1 command")
             << "3" << QString::fromLatin1("R\xDC") << defaultIpAddress()
-            << ini("1", "4", "3", "R\xDC", ip, "5000", "0") << "3" << QString::fromLatin1("R\xDC");
+            << iniFile("1", "4", "3", "R\xDC", ip, "5000", "0") << "3"
+            << QString::fromLatin1("R\xDC");
         QTest::newRow("empty command")
             << "3"
-            << "" << defaultIpAddress() << ini("1", "4", "3", "", ip, "5000", "0") << "3"
+            << "" << defaultIpAddress() << iniFile("1", "4", "3", "", ip, "5000", "0") << "3"
             << "";
     }
 
@@ -187,23 +110,22 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(QString, shownAddress);
         QFETCH(QString, shownCommand);
-        WindowFixture fx;
-        QVERIFY(fx.start());
-        fx.control<QLineEdit>("Text1")->setText(address);
-        fx.control<QLineEdit>("xxx")->setText(command);
-        fx.control<QLineEdit>("Text3")->setText(ipAddress);
-        fx.control<QPushButton>("exitgomb")->click();
-        QCOMPARE(fx.record().endCount, 1);
+        WindowFixture run;
+        QVERIFY(run.start());
+        run.box("Text1")->setText(address);
+        run.box("xxx")->setText(command);
+        run.box("Text3")->setText(ipAddress);
+        run.click("exitgomb");
+        QCOMPARE(run.record().endCount, 1);
         QCOMPARE(readFile(kIniName), file);
-        fx.form().hide();
 
-        Run next;
-        QVERIFY(next.start());
-        QVERIFY(next.record().messages.isEmpty());
-        QCOMPARE(next.box("Text1")->text(), shownAddress);
-        QCOMPARE(next.box("xxx")->text(), shownCommand);
-        QCOMPARE(next.box("Text3")->text(), ipAddress);
-        QCOMPARE(next.form().settings().iniCommand, command);
+        run.nextRun();
+        QVERIFY(run.start());
+        QVERIFY(run.messages().isEmpty());
+        QCOMPARE(run.box("Text1")->text(), shownAddress);
+        QCOMPARE(run.box("xxx")->text(), shownCommand);
+        QCOMPARE(run.box("Text3")->text(), ipAddress);
+        QCOMPARE(run.form().settings().iniCommand, command);
     }
 
     void codesThatMatchNoButtonAreKept_data() {
@@ -239,27 +161,26 @@ private slots:
         QFETCH(float, portSelect);
         QFETCH(float, comFormat);
         QFETCH(bool, ipShown);
-        WindowFixture fx;
-        const QByteArray file = ini(port, baud, "5", "RD", "127.0.0.1", "5000", format);
+        WindowFixture run;
+        const QByteArray file = iniFile(port, baud, "5", "RD", "127.0.0.1", "5000", format);
         QVERIFY(writeFile(kIniName, file));
-        Run run;
         QVERIFY(run.start());
-        QVERIFY(run.record().messages.isEmpty());
-        QCOMPARE(run.chosenOptions(), chosen);
+        QVERIFY(run.messages().isEmpty());
+        QCOMPARE(chosenOptions(run.form()), chosen);
         QCOMPARE(run.form().portSelect(), portSelect);
         QCOMPARE(run.form().comFormat(), comFormat);
-        QCOMPARE(run.ipFieldsShown(), ipShown ? 4 : 0);
+        QCOMPARE(ipFieldsShown(run.form()), ipShown ? 4 : 0);
         QCOMPARE(run.box("Text1")->text(), QStringLiteral("5"));
 
         // Nothing chosen in a frame: EXIT writes back the code that was read.
-        run.exit();
+        run.click("exitgomb");
         QCOMPARE(run.record().endCount, 1);
         QCOMPARE(readFile(kIniName), file);
     }
 
     void filesWrittenByHandLoadByPosition_data() {
         QTest::addColumn<QByteArray>("file");
-        const QByteArray canonical = ini("3", "2", "17", "WR", "127.0.0.1", "6001", "1");
+        const QByteArray canonical = iniFile("3", "2", "17", "WR", "127.0.0.1", "6001", "1");
         QTest::newRow("as written") << canonical;
         QTest::newRow("other labels") << QByteArray("\"port\",3\r\n\"b\",2\r\n\"\",17\r\n"
                                                     "\"cmd\",\"WR\"\r\n\"ip\",\"127.0.0.1\"\r\n"
@@ -273,48 +194,44 @@ private slots:
 
     void filesWrittenByHandLoadByPosition() {
         QFETCH(QByteArray, file);
-        WindowFixture fx;
+        WindowFixture run;
         QVERIFY(writeFile(kIniName, file));
-        Run run;
         QVERIFY(run.start());
-        QVERIFY(run.record().messages.isEmpty());
-        QCOMPARE(run.chosenOptions(), (QStringList{"Option3", "Option6", "Option11"}));
+        QVERIFY(run.messages().isEmpty());
+        QCOMPARE(chosenOptions(run.form()), (QStringList{"Option3", "Option6", "Option11"}));
         QCOMPARE(run.box("Text1")->text(), QStringLiteral("17"));
         QCOMPARE(run.box("xxx")->text(), QStringLiteral("WR"));
         QCOMPARE(run.box("Text3")->text(), QStringLiteral("127.0.0.1"));
         QCOMPARE(run.box("Text4")->text(), QStringLiteral("6001"));
         // Start-up leaves the file as it is; EXIT writes it in its own form.
         QCOMPARE(readFile(kIniName), file);
-        run.exit();
-        QCOMPARE(readFile(kIniName), ini("3", "2", "17", "WR", "127.0.0.1", "6001", "1"));
+        run.click("exitgomb");
+        QCOMPARE(readFile(kIniName), iniFile("3", "2", "17", "WR", "127.0.0.1", "6001", "1"));
     }
 
     void closingWithoutExitKeepsTheLastExit() {
-        WindowFixture fx;
+        WindowFixture run;
+        QVERIFY(run.start());
+        run.click("Option3");
+        run.box("xxx")->setText(QStringLiteral("ST"));
+        run.click("exitgomb");
         const QByteArray ip = defaultIpAddress().toLatin1();
-        {
-            Run first;
-            QVERIFY(first.start());
-            first.click("Option3");
-            first.box("xxx")->setText(QStringLiteral("ST"));
-            first.exit();
-        }
-        const QByteArray saved = ini("3", "4", "1", "ST", ip, "5000", "0");
+        const QByteArray saved = iniFile("3", "4", "1", "ST", ip, "5000", "0");
         QCOMPARE(readFile(kIniName), saved);
-        {
-            Run second;
-            QVERIFY(second.start());
-            second.click("Option9");
-            second.click("Option5");
-            second.box("xxx")->setText(QStringLiteral("LOST"));
-            QVERIFY(second.form().close());
-            QCOMPARE(second.record().endCount, 1);
-        }
+
+        run.nextRun();
+        QVERIFY(run.start());
+        run.click("Option9");
+        run.click("Option5");
+        run.box("xxx")->setText(QStringLiteral("LOST"));
+        QVERIFY(run.form().close());
+        QCOMPARE(run.record().endCount, 1);
         QCOMPARE(readFile(kIniName), saved);
-        Run third;
-        QVERIFY(third.start());
-        QCOMPARE(third.chosenOptions(), (QStringList{"Option3", "Option8", "Option10"}));
-        QCOMPARE(third.box("xxx")->text(), QStringLiteral("ST"));
+
+        run.nextRun();
+        QVERIFY(run.start());
+        QCOMPARE(chosenOptions(run.form()), (QStringList{"Option3", "Option8", "Option10"}));
+        QCOMPARE(run.box("xxx")->text(), QStringLiteral("ST"));
     }
 };
 

@@ -2,7 +2,10 @@
 // that a start reads and EXIT writes, the close box, and files that cannot be read or written.
 #include "app/main_form.h"
 #include "settings/settings_codec.h"
+#include "support/file_size_limit.h"
+#include "support/option_buttons.h"
 #include "support/pty_pair.h"
+#include "support/settings_files.h"
 #include "support/window_fixture.h"
 
 #include <QAbstractButton>
@@ -20,75 +23,37 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <mutex>
 #include <thread>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
 using vmx::defaultIpAddress;
 using vmx::ReplyWatchdog;
+using vmx::test::chosenOptions;
+using vmx::test::entries;
+using vmx::test::FileSizeLimit;
+using vmx::test::iniFile;
+using vmx::test::kIniName;
 using vmx::test::PtyPair;
+using vmx::test::readFile;
 using vmx::test::WindowFixture;
+using vmx::test::writeFile;
 
 namespace {
 
-const QString kIniName = QStringLiteral("velmarixon.ini");
 const QString kIniLoadError = QStringLiteral("ini file load error");
 
-const QStringList kOptionNames{"Option1", "Option2", "Option3", "Option4",  "Option5", "Option6",
-                               "Option7", "Option8", "Option9", "Option10", "Option11"};
-
-// The seven lines of a settings file, each value as it stands in the file.
-QByteArray ini(const QByteArray& port, const QByteArray& baud, const QByteArray& address,
-               const QByteArray& command, const QByteArray& ipAddress, const QByteArray& ipPort,
-               const QByteArray& format) {
-    return "\"Serial port=\"," + port + "\r\n" + "\"Baud rate=\"," + baud + "\r\n" +
-           "\"Address=\"," + address + "\r\n" + "\"Command=\",\"" + command + "\"\r\n" +
-           "\"IP Address=\",\"" + ipAddress + "\"\r\n" + "\"IP port=\",\"" + ipPort + "\"\r\n" +
-           "\"COM format=\"," + format + "\r\n";
-}
-
 QByteArray defaultsFile() {
-    return ini("1", "4", "1", "RD", defaultIpAddress().toLatin1(), "5000", "0");
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-// The names of the option buttons that are switched on.
-QStringList chosenOptions(WindowFixture& fx) {
-    QStringList chosen;
-    for (const QString& name : kOptionNames) {
-        if (fx.control<QAbstractButton>(name.toLatin1().constData())->isChecked())
-            chosen << name;
-    }
-    return chosen;
-}
-
-QLineEdit* box(WindowFixture& fx, const char* name) {
-    return fx.control<QLineEdit>(name);
+    return iniFile("1", "4", "1", "RD", defaultIpAddress().toLatin1(), "5000", "0");
 }
 
 // Everything in the directory but the COMn links the fixture lays.
 QStringList filesBesideTheLinks(WindowFixture& fx) {
-    QStringList names =
-        QDir(fx.dir().path())
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QStringList names = entries(fx.dir().path());
     names.removeIf([](const QString& name) { return name.startsWith(QLatin1String("COM")); });
     return names;
 }
@@ -104,7 +69,7 @@ bool leaveThroughExit(WindowFixture& fx, ExitBy how) {
         return true;
     case ExitBy::TabFromCommand:
     case ExitBy::BacktabFromAddress: {
-        QLineEdit* from = box(fx, how == ExitBy::TabFromCommand ? "xxx" : "Text1");
+        QLineEdit* from = fx.box(how == ExitBy::TabFromCommand ? "xxx" : "Text1");
         fx.form().activateWindow();
         from->setFocus(Qt::OtherFocusReason);
         if (!QTest::qWaitFor([from] { return from->hasFocus(); }))
@@ -116,30 +81,6 @@ bool leaveThroughExit(WindowFixture& fx, ExitBy how) {
     }
     return false;
 }
-
-// Keeps writes to regular files below `bytes` for as long as it lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        valid_ = getrlimit(RLIMIT_FSIZE, &previous_) == 0;
-        rlimit limited = previous_;
-        limited.rlim_cur = bytes;
-        valid_ = valid_ && setrlimit(RLIMIT_FSIZE, &limited) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool isValid() const { return valid_; }
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
-    bool valid_ = false;
-};
 
 } // namespace
 
@@ -156,18 +97,17 @@ private slots:
         QCOMPARE(written, defaultsFile());
         QCOMPARE(written.size(), 101 + 18 + defaultIpAddress().size());
 
-        QCOMPARE(chosenOptions(fx), (QStringList{"Option1", "Option8", "Option10"}));
+        QCOMPARE(chosenOptions(fx.form()), (QStringList{"Option1", "Option8", "Option10"}));
         QCOMPARE(fx.form().portSelect(), 0.0f);
         QCOMPARE(fx.form().baudSelect(), 3.0f);
         QCOMPARE(fx.form().comFormat(), 0.0f);
-        QCOMPARE(box(fx, "Text1")->text(), QStringLiteral("1"));
-        QCOMPARE(box(fx, "xxx")->text(), QStringLiteral("RD"));
-        QCOMPARE(box(fx, "Text3")->text(), defaultIpAddress());
-        QCOMPARE(box(fx, "Text4")->text(), QStringLiteral("5000"));
-        for (const char* name : {"Label4", "Text3", "Label5", "Text4"})
-            QVERIFY(!fx.control<QWidget>(name)->isVisible());
+        QCOMPARE(fx.box("Text1")->text(), QStringLiteral("1"));
+        QCOMPARE(fx.box("xxx")->text(), QStringLiteral("RD"));
+        QCOMPARE(fx.box("Text3")->text(), defaultIpAddress());
+        QCOMPARE(fx.box("Text4")->text(), QStringLiteral("5000"));
+        QCOMPARE(vmx::test::ipFieldsShown(fx.form()), 0);
         QCOMPARE(fx.control<QPlainTextEdit>("Text2")->toPlainText(), QString());
-        QCOMPARE(box(fx, "outmessage")->text(), QString());
+        QCOMPARE(fx.box("outmessage")->text(), QString());
 
         // Nothing is opened at start-up, and the chosen port button has the focus.
         QVERIFY(!fx.form().serialLink().isOpen());
@@ -181,10 +121,10 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("focused");
         const QByteArray ip = "127.0.0.1";
-        QTest::newRow("Com3") << ini("3", "1", "5", "RD", ip, "5000", "1") << "Option3";
+        QTest::newRow("Com3") << iniFile("3", "1", "5", "RD", ip, "5000", "1") << "Option3";
         // With Udp chosen the port group comes after the clear button: the baud button first.
-        QTest::newRow("Udp, 2400") << ini("99", "2", "5", "RD", ip, "5000", "1") << "Option6";
-        QTest::newRow("Udp, 19200") << ini("99", "4", "5", "RD", ip, "5000", "0") << "Option8";
+        QTest::newRow("Udp, 2400") << iniFile("99", "2", "5", "RD", ip, "5000", "1") << "Option6";
+        QTest::newRow("Udp, 19200") << iniFile("99", "4", "5", "RD", ip, "5000", "0") << "Option8";
     }
 
     void startUpFocusIsTheFirstTabStop() {
@@ -211,12 +151,12 @@ private slots:
         QFETCH(ExitBy, how);
         WindowFixture fx;
         QVERIFY(fx.start());
-        fx.control<QAbstractButton>("Option9")->click();
-        fx.control<QAbstractButton>("Option6")->click();
-        fx.control<QAbstractButton>("Option11")->click();
-        box(fx, "Text1")->setText(QStringLiteral("02"));
-        box(fx, "xxx")->setText(QStringLiteral("WR"));
-        box(fx, "Text4")->setText(QStringLiteral("6123"));
+        fx.click("Option9");
+        fx.click("Option6");
+        fx.click("Option11");
+        fx.box("Text1")->setText(QStringLiteral("02"));
+        fx.box("xxx")->setText(QStringLiteral("WR"));
+        fx.box("Text4")->setText(QStringLiteral("6123"));
         fx.control<QAction>("help_about")->trigger();
         QVERIFY(fx.form().infobox() && fx.form().infobox()->isVisible());
 
@@ -224,15 +164,15 @@ private slots:
         QCOMPARE(fx.record().endCount, 1);
         QVERIFY(fx.record().messages.isEmpty());
         const QByteArray saved =
-            ini("99", "2", "2", "WR", defaultIpAddress().toLatin1(), "6123", "1");
+            iniFile("99", "2", "2", "WR", defaultIpAddress().toLatin1(), "6123", "1");
         QCOMPARE(readFile(kIniName), saved);
         QVERIFY(!fx.form().infobox() || !fx.form().infobox()->isVisible());
         QCOMPARE(filesBesideTheLinks(fx), QStringList{kIniName});
 
         // The run has ended: whatever still reaches EXIT writes nothing and ends nothing again.
-        box(fx, "Text1")->setText(QStringLiteral("55"));
+        fx.box("Text1")->setText(QStringLiteral("55"));
         QTest::mouseClick(fx.control<QPushButton>("exitgomb"), Qt::LeftButton);
-        fx.control<QPushButton>("exitgomb")->click();
+        fx.click("exitgomb");
         QCOMPARE(fx.record().endCount, 1);
         QCOMPARE(readFile(kIniName), saved);
     }
@@ -247,8 +187,8 @@ private slots:
         QFETCH(bool, aboutOpen);
         WindowFixture fx;
         QVERIFY(fx.start());
-        fx.control<QAbstractButton>("Option9")->click();
-        box(fx, "Text1")->setText(QStringLiteral("42"));
+        fx.click("Option9");
+        fx.box("Text1")->setText(QStringLiteral("42"));
         if (aboutOpen) {
             fx.control<QAction>("help_about")->trigger();
             QVERIFY(fx.form().infobox() && fx.form().infobox()->isVisible());
@@ -267,7 +207,7 @@ private slots:
         QVERIFY(device.isValid() && device.linkAs(1));
         QVERIFY(fx.start());
         QSignalSpy expiries(&fx.form().watchdog(), &ReplyWatchdog::expired);
-        fx.control<QPushButton>("Command1")->click();
+        fx.click("Command1");
         QCOMPARE(device.readMaster(8).size(), 8);
         QVERIFY(fx.form().watchdog().isRunning());
 
@@ -281,14 +221,14 @@ private slots:
     void fileThatCannotBeLoadedShowsOneMessage_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QByteArray>("afterExit");
-        const QByteArray nothingRead = ini("0", "0", "2", "RD", "", "", "0");
+        const QByteArray nothingRead = iniFile("0", "0", "2", "RD", "", "", "0");
         QTest::newRow("empty") << QByteArray() << nothingRead;
         // The codes read before the file ended are kept and written back.
         QTest::newRow("cut short") << QByteArray("\"Serial port=\",3\r\n\"Baud rate=\",2\r\n")
-                                   << ini("3", "2", "2", "RD", "", "", "0");
+                                   << iniFile("3", "2", "2", "RD", "", "", "0");
         QTest::newRow("cut inside line 6")
-            << ini("4", "3", "7", "XY", "127.0.0.1", "6000", "1").first(110)
-            << ini("4", "3", "2", "RD", "", "", "0");
+            << iniFile("4", "3", "7", "XY", "127.0.0.1", "6000", "1").first(110)
+            << iniFile("4", "3", "2", "RD", "", "", "0");
         QByteArray garbage;
         quint32 state = 12345;
         for (int i = 0; i < 4096; ++i) {
@@ -311,18 +251,18 @@ private slots:
         QVERIFY(fx.start());
         QCOMPARE(fx.record().messages, QStringList{kIniLoadError});
         QVERIFY(fx.form().isVisible());
-        QCOMPARE(chosenOptions(fx), QStringList());
+        QCOMPARE(chosenOptions(fx.form()), QStringList());
         QCOMPARE(fx.form().portSelect(), 0.0f);
-        QCOMPARE(box(fx, "Text1")->text(), QStringLiteral("02"));
-        QCOMPARE(box(fx, "xxx")->text(), QStringLiteral("RD"));
-        QCOMPARE(box(fx, "Text3")->text(), QString());
-        QCOMPARE(box(fx, "Text4")->text(), QString());
+        QCOMPARE(fx.box("Text1")->text(), QStringLiteral("02"));
+        QCOMPARE(fx.box("xxx")->text(), QStringLiteral("RD"));
+        QCOMPARE(fx.box("Text3")->text(), QString());
+        QCOMPARE(fx.box("Text4")->text(), QString());
         QVERIFY(!fx.control<QWidget>("Text3")->isVisible());
         // Start-up neither repairs nor rewrites the file.
         QCOMPARE(readFile(kIniName), file);
 
         // EXIT writes a complete file from the controls.
-        fx.control<QPushButton>("exitgomb")->click();
+        fx.click("exitgomb");
         QCOMPARE(fx.record().endCount, 1);
         QCOMPARE(fx.record().messages, QStringList{kIniLoadError});
         QCOMPARE(readFile(kIniName), afterExit);
@@ -333,7 +273,7 @@ private slots:
         QVERIFY(QDir().mkdir(kIniName));
         QVERIFY(fx.start());
         QCOMPARE(fx.record().messages, QStringList{kIniLoadError});
-        QCOMPARE(chosenOptions(fx), QStringList());
+        QCOMPARE(chosenOptions(fx.form()), QStringList());
         QVERIFY(QFileInfo(kIniName).isDir());
     }
 
@@ -373,7 +313,7 @@ private slots:
         QVERIFY2(waited < patience.count(), "start-up waited for a writer of the named pipe");
         QVERIFY(loaded);
         QCOMPARE(fx.record().messages, QStringList{kIniLoadError});
-        QCOMPARE(chosenOptions(fx), QStringList());
+        QCOMPARE(chosenOptions(fx.form()), QStringList());
     }
 
     void missingFileThatCannotBeCreatedEndsStartUp_data() {
@@ -411,16 +351,16 @@ private slots:
         QFETCH(bool, directory);
         WindowFixture fx;
         QVERIFY(fx.start());
-        box(fx, "xxx")->setText(QStringLiteral("A LONGER COMMAND THAN BEFORE"));
+        fx.box("xxx")->setText(QStringLiteral("A LONGER COMMAND THAN BEFORE"));
         if (directory) {
             QVERIFY(QFile::remove(kIniName));
             QVERIFY(QDir().mkdir(kIniName));
-            fx.control<QPushButton>("exitgomb")->click();
+            fx.click("exitgomb");
         } else {
             // Far below the file's size: the new content cannot be written whole.
             FileSizeLimit limit(40);
-            QVERIFY(limit.isValid());
-            fx.control<QPushButton>("exitgomb")->click();
+            QVERIFY(limit.isActive());
+            fx.click("exitgomb");
         }
         QCOMPARE(fx.record().endCount, 1);
         QCOMPARE(fx.record().messages.size(), 1);

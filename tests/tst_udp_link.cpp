@@ -1,57 +1,34 @@
 #include "links/udp_link.h"
+#include "support/frame_bytes.h"
+#include "support/loopback_peer.h"
 
-#include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTest>
-#include <QUdpSocket>
 
 using vmx::ipPortNumber;
 using vmx::kLocalUdpPort;
 using vmx::UdpLink;
+using vmx::test::allByteValues;
+using vmx::test::bytes;
+using vmx::test::kDefaultFrame;
+using vmx::test::kLoopback;
+using vmx::test::kLoopbackText;
+using Peer = vmx::test::LoopbackPeer;
 
 namespace {
-
-const QHostAddress kLoopback(QHostAddress::LocalHost);
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (const int v : values)
-        out.append(char(v));
-    return out;
-}
-
-QByteArray allByteValues() {
-    QByteArray out;
-    for (int v = 0; v < 256; ++v)
-        out.append(char(v));
-    return out;
-}
-
-const QByteArray kDefaultFrame = bytes({0x07, 0x30, 0x32, 0x52, 0x44, 0x46, 0x46, 0x03});
-
-// Stands in for the device: a socket on a loopback address and a port of the system's choice.
-struct Peer {
-    QUdpSocket socket;
-    bool bound = false;
-    explicit Peer(const QHostAddress& address = kLoopback) { bound = socket.bind(address, 0); }
-    QString portText() const { return QString::number(socket.localPort()); }
-
-    // The next datagram, or an invalid one when none comes within the time.
-    QNetworkDatagram next(int timeoutMs = 3000) {
-        if (!socket.hasPendingDatagrams() && !socket.waitForReadyRead(timeoutMs))
-            return {};
-        return socket.receiveDatagram();
-    }
-    bool quiet(int settleMs = 100) {
-        return !socket.hasPendingDatagrams() && !socket.waitForReadyRead(settleMs);
-    }
-};
 
 QList<QByteArray> payloads(const QSignalSpy& spy) {
     QList<QByteArray> out;
     for (const auto& args : spy)
         out.append(args.at(0).toByteArray());
     return out;
+}
+
+// Sends the frame over the link and returns what the peer receives of it.
+QByteArray carried(UdpLink& link, Peer& peer, const QByteArray& frame = kDefaultFrame) {
+    if (!link.send(frame))
+        return "<not sent>";
+    return peer.next().data();
 }
 
 // Port 5000 is free again: nothing of a failed set-up holds it.
@@ -118,7 +95,7 @@ private slots:
         QVERIFY(peer.bound);
         UdpLink link;
         QVERIFY(!link.isSetUp());
-        QVERIFY(link.prepare(QStringLiteral("127.0.0.1"), peer.portText()));
+        QVERIFY(link.prepare(kLoopbackText, peer.portText()));
         QVERIFY(link.isSetUp());
         QCOMPARE(link.remoteHost(), kLoopback);
         QCOMPARE(link.remotePort(), peer.socket.localPort());
@@ -129,7 +106,7 @@ private slots:
         QCOMPARE(got.data(), frame);
         QCOMPARE(got.senderPort(), int(kLocalUdpPort));
         QCOMPARE(got.senderAddress(), kLoopback);
-        QVERIFY(peer.quiet());
+        QVERIFY(peer.quiet(100));
     }
 
     void hostNameResolvesToItsIpv4Address() {
@@ -138,8 +115,7 @@ private slots:
         UdpLink link;
         QVERIFY(link.prepare(QStringLiteral("localhost"), peer.portText()));
         QCOMPARE(link.remoteHost(), kLoopback);
-        QVERIFY(link.send(kDefaultFrame));
-        QCOMPARE(peer.next().data(), kDefaultFrame);
+        QCOMPARE(carried(link, peer), kDefaultFrame);
     }
 
     void fractionalPortTextRounds_data() {
@@ -157,10 +133,9 @@ private slots:
         QVERIFY(peer.bound);
         UdpLink link;
         const QString text = QString::number(int(peer.socket.localPort()) + offset) + suffix;
-        QVERIFY(link.prepare(QStringLiteral("127.0.0.1"), text));
+        QVERIFY(link.prepare(kLoopbackText, text));
         QCOMPARE(link.remotePort(), peer.socket.localPort());
-        QVERIFY(link.send(kDefaultFrame));
-        QCOMPARE(peer.next().data(), kDefaultFrame);
+        QCOMPARE(carried(link, peer), kDefaultFrame);
     }
 
     void laterPrepareKeepsTheFirstDestination() {
@@ -169,19 +144,18 @@ private slots:
         QVERIFY(first.bound);
         QVERIFY(other.bound);
         UdpLink link;
-        QVERIFY(link.prepare(QStringLiteral("127.0.0.1"), first.portText()));
+        QVERIFY(link.prepare(kLoopbackText, first.portText()));
 
         // Another address and port, then a port text that is no number: both are ignored now.
         QVERIFY(link.prepare(QStringLiteral("127.0.0.2"), other.portText()));
-        QVERIFY(link.prepare(QStringLiteral("127.0.0.1"), QStringLiteral("abc")));
+        QVERIFY(link.prepare(kLoopbackText, QStringLiteral("abc")));
         QVERIFY(link.isSetUp());
         QCOMPARE(link.remoteHost(), kLoopback);
         QCOMPARE(link.remotePort(), first.socket.localPort());
 
-        QVERIFY(link.send(kDefaultFrame));
-        QCOMPARE(first.next().data(), kDefaultFrame);
-        QVERIFY(other.quiet());
-        QVERIFY(first.quiet());
+        QCOMPARE(carried(link, first), kDefaultFrame);
+        QVERIFY(other.quiet(100));
+        QVERIFY(first.quiet(100));
     }
 
     void setUpFailsAndLeavesTheLinkClosed_data() {
@@ -223,9 +197,8 @@ private slots:
         // The next preparation runs the whole set-up again and can succeed.
         Peer peer;
         QVERIFY(peer.bound);
-        QVERIFY(link.prepare(QStringLiteral("127.0.0.1"), peer.portText()));
-        QVERIFY(link.send(kDefaultFrame));
-        QCOMPARE(peer.next().data(), kDefaultFrame);
+        QVERIFY(link.prepare(kLoopbackText, peer.portText()));
+        QCOMPARE(carried(link, peer), kDefaultFrame);
     }
 
     void localPortTakenFails_data() {
@@ -250,11 +223,11 @@ private slots:
             QUdpSocket holder;
             QVERIFY(
                 holder.bind(QHostAddress(address), kLocalUdpPort, QAbstractSocket::BindMode(mode)));
-            QVERIFY(!link.prepare(QStringLiteral("127.0.0.1"), peer.portText()));
+            QVERIFY(!link.prepare(kLoopbackText, peer.portText()));
             QVERIFY(!link.isSetUp());
             QVERIFY(!link.send(kDefaultFrame));
         }
-        QVERIFY(link.prepare(QStringLiteral("127.0.0.1"), peer.portText()));
+        QVERIFY(link.prepare(kLoopbackText, peer.portText()));
         QVERIFY(link.send(kDefaultFrame));
         const QNetworkDatagram got = peer.next();
         QCOMPARE(got.data(), kDefaultFrame);
@@ -268,11 +241,11 @@ private slots:
         QVERIFY(stranger.bound);
         UdpLink link;
         QSignalSpy spy(&link, &UdpLink::datagramReceived);
-        QVERIFY(link.prepare(QStringLiteral("127.0.0.1"), device.portText()));
+        QVERIFY(link.prepare(kLoopbackText, device.portText()));
 
-        QCOMPARE(device.socket.writeDatagram(bytes({0x06}), kLoopback, kLocalUdpPort), 1);
+        QVERIFY(device.answer(bytes({0x06})));
         QVERIFY(spy.wait(3000));
-        QCOMPARE(stranger.socket.writeDatagram(bytes({0x15}), kLoopback, kLocalUdpPort), 1);
+        QVERIFY(stranger.answer(bytes({0x15})));
         QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 3000);
         QCOMPARE(payloads(spy), (QList<QByteArray>{bytes({0x06}), bytes({0x15})}));
     }
@@ -282,7 +255,7 @@ private slots:
         QVERIFY(device.bound);
         UdpLink link;
         QSignalSpy spy(&link, &UdpLink::datagramReceived);
-        QVERIFY(link.prepare(QStringLiteral("127.0.0.1"), device.portText()));
+        QVERIFY(link.prepare(kLoopbackText, device.portText()));
 
         // All of them are queued before the event loop runs; the empty one delivers nothing.
         const QList<QByteArray> sent{bytes({0x06}), QByteArray(),
@@ -290,8 +263,7 @@ private slots:
                                                 "02RD12.5FF\x03"),
                                      allByteValues(), bytes({0x15})};
         for (const QByteArray& datagram : sent)
-            QCOMPARE(device.socket.writeDatagram(datagram, kLoopback, kLocalUdpPort),
-                     qint64(datagram.size()));
+            QVERIFY(device.answer(datagram));
 
         QList<QByteArray> expected = sent;
         expected.removeAll(QByteArray());

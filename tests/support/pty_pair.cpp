@@ -42,20 +42,24 @@ bool PtyPair::linkAs(int portNumber) const {
     return QFile::link(slavePath_, link);
 }
 
-QByteArray PtyPair::readMaster(int count, int timeoutMs) {
+QByteArray readRunningEvents(int fd, qsizetype count, int timeoutMs) {
     QByteArray got;
     QDeadlineTimer deadline(timeoutMs);
     while (got.size() < count && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        pollfd p{master_, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
             char buf[4096];
-            const ssize_t n = ::read(master_, buf, sizeof buf);
+            const ssize_t n = ::read(fd, buf, sizeof buf);
             if (n > 0)
                 got.append(buf, n);
         }
     }
     return got;
+}
+
+QByteArray PtyPair::readMaster(int count, int timeoutMs) {
+    return readRunningEvents(master_, count, timeoutMs);
 }
 
 QByteArray PtyPair::drainMaster(int settleMs) {

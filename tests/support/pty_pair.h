@@ -7,6 +7,10 @@
 
 namespace vmx::test {
 
+// Reads from `fd` until `count` bytes have come or `timeoutMs` has passed, running the Qt event
+// loop meanwhile so that queued writes and answers go out.
+QByteArray readRunningEvents(int fd, qsizetype count, int timeoutMs = 3000);
+
 // A pseudo-terminal pair standing in for a device on a serial line. The slave side is what the
 // tool opens (through a link named COMn in the current directory); the test plays the device on
 // the master side.

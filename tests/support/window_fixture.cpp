@@ -1,23 +1,31 @@
 #include "support/window_fixture.h"
 
+#include "app/message_window.h"
+#include "settings/settings_file.h"
+
+#include <QAbstractButton>
 #include <QFile>
+#include <QLineEdit>
 #include <QTest>
 
 namespace vmx::test {
 
-MainFormSeams recordingSeams(SeamRecord& record, std::chrono::milliseconds replyTimeout) {
+MainFormSeams recordingSeams(SeamRecord& record, std::chrono::milliseconds replyTimeout,
+                             MessageBoxes boxes) {
     MainFormSeams seams;
-    seams.showMessage = [&record](QWidget*, const QString& text) { record.messages << text; };
+    if (boxes == MessageBoxes::Recorded)
+        seams.showMessage = [&record](QWidget*, const QString& text) { record.messages << text; };
     seams.endProgram = [&record] { ++record.endCount; };
     seams.replyTimeout = replyTimeout;
     return seams;
 }
 
-WindowFixture::WindowFixture(std::chrono::milliseconds replyTimeout) {
+WindowFixture::WindowFixture(std::chrono::milliseconds replyTimeout, MessageBoxes boxes)
+    : seams_(recordingSeams(record_, replyTimeout, boxes)) {
     for (int n = 1; n <= 4; ++n)
         QFile::link(dir_.filePath(QStringLiteral("no-such-device-%1").arg(n)),
                     dir_.filePath(QStringLiteral("COM%1").arg(n)));
-    form_ = std::make_unique<MainForm>(recordingSeams(record_, replyTimeout));
+    form_ = std::make_unique<MainForm>(seams_);
 }
 
 WindowFixture::~WindowFixture() = default;
@@ -31,6 +39,32 @@ bool WindowFixture::start() {
         return false;
     form_->focusFirstTabStop();
     return true;
+}
+
+bool WindowFixture::start(const Settings& settings) {
+    return writeSettingsFile(QString::fromLatin1(kSettingsFileName), settings) && start();
+}
+
+void WindowFixture::nextRun() {
+    form_.reset();
+    record_ = {};
+    form_ = std::make_unique<MainForm>(seams_);
+}
+
+QLineEdit* WindowFixture::box(const char* objectName) const {
+    return control<QLineEdit>(objectName);
+}
+
+void WindowFixture::click(const char* objectName) const {
+    control<QAbstractButton>(objectName)->click();
+}
+
+QString WindowFixture::messageText() const {
+    return form_->messageWindow().text();
+}
+
+const QByteArray& WindowFixture::rxBuffer() const {
+    return form_->exchange().reply.rxBuffer();
 }
 
 } // namespace vmx::test

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <memory>
 
+class QLineEdit;
+
 namespace vmx::test {
 
 // What the window said and did through its seams instead of blocking or ending the test.
@@ -16,33 +18,54 @@ struct SeamRecord {
     int endCount = 0;
 };
 
-// Seams that record message boxes and the end of the program. The watchdog period can be
-// shortened here; the program's own value is asserted separately.
+// Whether the window's message boxes are only recorded or are the program's own modal boxes.
+enum class MessageBoxes { Recorded, Shown };
+
+// Seams that record the end of the program and, unless the program's own boxes are wanted, the
+// message boxes. The watchdog period can be shortened here; the program's own value is
+// asserted separately.
 MainFormSeams recordingSeams(SeamRecord& record,
-                             std::chrono::milliseconds replyTimeout = kReplyTimeout);
+                             std::chrono::milliseconds replyTimeout = kReplyTimeout,
+                             MessageBoxes boxes = MessageBoxes::Recorded);
 
 // A window started the way the program starts it, inside a scratch current directory in which
 // COM1..COM4 are links to nowhere, so no test ever reaches a real serial port.
 // Call start() after preparing the directory (velmarixon.ini, COMn links).
 class WindowFixture {
 public:
-    explicit WindowFixture(std::chrono::milliseconds replyTimeout = kReplyTimeout);
+    explicit WindowFixture(std::chrono::milliseconds replyTimeout = kReplyTimeout,
+                           MessageBoxes boxes = MessageBoxes::Recorded);
     ~WindowFixture();
 
     // loadSettings, show, focus on the first tab stop; returns what loadSettings returned.
     bool start();
+    // The same, from a settings file written with `settings` first.
+    bool start(const Settings& settings);
+
+    // The next run of the program in the same directory: this window goes, a new one that has
+    // not been started takes its place, and the record starts empty.
+    void nextRun();
 
     ScratchDir& dir() { return dir_; }
     SeamRecord& record() { return record_; }
+    QStringList& messages() { return record_.messages; }
     MainForm& form() { return *form_; }
 
     template <typename T> T* control(const char* objectName) const {
         return form_->findChild<T*>(QLatin1String(objectName));
     }
+    QLineEdit* box(const char* objectName) const;
+    // Clicks the push or option button of that name.
+    void click(const char* objectName) const;
+    // What the message window shows.
+    QString messageText() const;
+    // The characters of an answer collected so far.
+    const QByteArray& rxBuffer() const;
 
 private:
     ScratchDir dir_;
     SeamRecord record_;
+    MainFormSeams seams_;
     std::unique_ptr<MainForm> form_;
 };
 
