@@ -279,7 +279,7 @@ private slots:
     void everyCompletedAnswerDisarms() {
         QFETCH(QByteArray, answer);
         QFETCH(QString, line);
-        constexpr auto period = 1000ms;
+        constexpr auto period = 600ms;
         SerialWindow w(period);
         QVERIFY(w.start());
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
