@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make pkg-config libgl-dev qt6-base-dev qt6-serialport-dev)
+# Fonts so text has glyphs and widths even on a machine without a desktop.
+packages=(cmake g++ make pkg-config libgl-dev qt6-base-dev qt6-serialport-dev fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
