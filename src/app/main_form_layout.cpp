@@ -75,6 +75,14 @@ QLineEdit* lineBox(QWidget* parent, const char* name, const char* text, const QR
     return named(new QLineEdit(QLatin1String(text), parent), name, where);
 }
 
+QLineEdit* centredBox(QWidget* parent, const char* name, const char* text, const QRect& where,
+                      const QFont& font) {
+    QLineEdit* box = lineBox(parent, name, text, where);
+    box->setAlignment(Qt::AlignCenter);
+    box->setFont(font);
+    return box;
+}
+
 QPushButton* button(QWidget* parent, const char* name, const char* caption, const QRect& where) {
     auto* push = named(new QPushButton(QLatin1String(caption), parent), name, where);
     // Enter on a focused push button presses it, as Space does.
@@ -128,9 +136,7 @@ void MainForm::buildControls() {
     label1_ = label(client, "Label1", "COMMAND:", twipRect(7920, 1920, 1095, 255));
     exitgomb_ = button(client, "exitgomb", "EXIT", twipRect(9720, 4560, 1575, 495));
     label2_ = label(client, "Label2", "ADDRESS:", twipRect(8040, 1440, 975, 255));
-    text1_ = lineBox(client, "Text1", "02", twipRect(9960, 1440, 495, 285));
-    text1_->setAlignment(Qt::AlignCenter);
-    text1_->setFont(arialBold());
+    text1_ = centredBox(client, "Text1", "02", twipRect(9960, 1440, 495, 285), arialBold());
 
     text2_ = named(new QPlainTextEdit(client), "Text2", twipRect(360, 240, 4215, 4215));
     text2_->setReadOnly(true);
@@ -150,13 +156,9 @@ void MainForm::buildControls() {
     command2_ = button(client, "Command2", "CLEAR MESSAGE WINDOW", twipRect(960, 4680, 2775, 375));
 
     label4_ = label(client, "Label4", "IP ADDRESS", twipRect(7920, 480, 1095, 255));
-    text3_ = lineBox(client, "Text3", "", twipRect(9240, 480, 1935, 285));
-    text3_->setAlignment(Qt::AlignCenter);
-    text3_->setFont(windowFontBold());
+    text3_ = centredBox(client, "Text3", "", twipRect(9240, 480, 1935, 285), windowFontBold());
     label5_ = label(client, "Label5", "PORT", twipRect(8040, 960, 975, 255));
-    text4_ = lineBox(client, "Text4", "", twipRect(9720, 960, 975, 285));
-    text4_->setAlignment(Qt::AlignCenter);
-    text4_->setFont(windowFontBold());
+    text4_ = centredBox(client, "Text4", "", twipRect(9720, 960, 975, 285), windowFontBold());
     for (QWidget* ipField : {static_cast<QWidget*>(label4_), static_cast<QWidget*>(text3_),
                              static_cast<QWidget*>(label5_), static_cast<QWidget*>(text4_)})
         ipField->hide();

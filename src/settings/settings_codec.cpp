@@ -268,49 +268,54 @@ Settings defaultSettings(float comFormat) {
     return settings;
 }
 
+namespace {
+
+// The file's seven lines in order: each label with the member its value belongs to. Numbers
+// and texts differ only in how the value is written and read.
+struct SettingsLine {
+    const char* label;
+    float Settings::*number;
+    QString Settings::*text;
+};
+
+constexpr SettingsLine kLines[] = {
+    {"Serial port=", &Settings::iniPort, nullptr},  {"Baud rate=", &Settings::iniBaud, nullptr},
+    {"Address=", &Settings::iniAddress, nullptr},   {"Command=", nullptr, &Settings::iniCommand},
+    {"IP Address=", nullptr, &Settings::ipAddress}, {"IP port=", nullptr, &Settings::ipPort},
+    {"COM format=", &Settings::comFormat, nullptr},
+};
+
+} // namespace
+
 QByteArray encodeSettings(const Settings& settings) {
     QByteArray out;
     out.reserve(128 + settings.iniCommand.size() + settings.ipAddress.size() +
                 settings.ipPort.size());
-    out.append("\"Serial port=\",");
-    appendNumber(out, settings.iniPort);
-    out.append("\r\n\"Baud rate=\",");
-    appendNumber(out, settings.iniBaud);
-    out.append("\r\n\"Address=\",");
-    appendNumber(out, settings.iniAddress);
-    out.append("\r\n\"Command=\",");
-    appendText(out, settings.iniCommand);
-    out.append("\r\n\"IP Address=\",");
-    appendText(out, settings.ipAddress);
-    out.append("\r\n\"IP port=\",");
-    appendText(out, settings.ipPort);
-    out.append("\r\n\"COM format=\",");
-    appendNumber(out, settings.comFormat);
-    out.append("\r\n");
+    for (const SettingsLine& line : kLines) {
+        out.append('"').append(line.label).append("\",");
+        if (line.number)
+            appendNumber(out, settings.*line.number);
+        else
+            appendText(out, settings.*line.text);
+        out.append("\r\n");
+    }
     return out;
 }
 
 bool decodeSettings(QByteArrayView bytes, Settings& settings) {
-    using Store = void (*)(Settings&, QByteArrayView);
-    // The values in file order; labels between them are read and dropped.
-    static constexpr Store kValues[] = {
-        [](Settings& s, QByteArrayView v) { s.iniPort = numberItem(v); },
-        [](Settings& s, QByteArrayView v) { s.iniBaud = numberItem(v); },
-        [](Settings& s, QByteArrayView v) { s.iniAddress = numberItem(v); },
-        [](Settings& s, QByteArrayView v) { s.iniCommand = textItem(v); },
-        [](Settings& s, QByteArrayView v) { s.ipAddress = textItem(v); },
-        [](Settings& s, QByteArrayView v) { s.ipPort = textItem(v); },
-        [](Settings& s, QByteArrayView v) { s.comFormat = numberItem(v); },
-    };
     ItemReader reader(bytes);
-    for (const Store store : kValues) {
+    for (const SettingsLine& line : kLines) {
+        // Labels are read and dropped: values count by their position alone.
         if (!reader.label())
             return false;
         const std::optional<QByteArrayView> value = reader.value();
         if (!value)
             return false;
         // Stored at once, so a file cut short keeps what was read before the cut.
-        store(settings, *value);
+        if (line.number)
+            settings.*line.number = numberItem(*value);
+        else
+            settings.*line.text = textItem(*value);
     }
     return true;
 }

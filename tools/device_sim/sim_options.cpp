@@ -159,31 +159,31 @@ OptionsResult parseOptions(const QStringList& arguments) {
         }
         options.payload = text.toLatin1();
     }
-    if (parser.isSet(split)) {
-        const auto number = boundedNumber(parser.value(split), 1, kMaxSplitBytes);
-        if (!number) {
-            result.error =
-                QStringLiteral("--split takes a number of bytes from 1 to %1.").arg(kMaxSplitBytes);
+    // The numeric answer options: each bounded, each with its own wording of the range.
+    const struct {
+        const QCommandLineOption& option;
+        int lowest;
+        int highest;
+        const char* what;
+        int& target;
+    } numbers[] = {
+        {split, 1, kMaxSplitBytes, "a number of bytes", options.splitBytes},
+        {delay, 0, kMaxDelayMs, "a number", options.delayMs},
+        {gap, 0, kMaxGapMs, "a number", options.gapMs},
+    };
+    for (const auto& number : numbers) {
+        if (!parser.isSet(number.option))
+            continue;
+        const auto value =
+            boundedNumber(parser.value(number.option), number.lowest, number.highest);
+        if (!value) {
+            result.error = QStringLiteral("--%1 takes %2 from %3 to %4.")
+                               .arg(number.option.names().constFirst(), QLatin1String(number.what))
+                               .arg(number.lowest)
+                               .arg(number.highest);
             return result;
         }
-        options.splitBytes = *number;
-    }
-    if (parser.isSet(delay)) {
-        const auto number = boundedNumber(parser.value(delay), 0, kMaxDelayMs);
-        if (!number) {
-            result.error =
-                QStringLiteral("--delay-ms takes a number from 0 to %1.").arg(kMaxDelayMs);
-            return result;
-        }
-        options.delayMs = *number;
-    }
-    if (parser.isSet(gap)) {
-        const auto number = boundedNumber(parser.value(gap), 0, kMaxGapMs);
-        if (!number) {
-            result.error = QStringLiteral("--gap-ms takes a number from 0 to %1.").arg(kMaxGapMs);
-            return result;
-        }
-        options.gapMs = *number;
+        number.target = *value;
     }
 
     result.options = options;
