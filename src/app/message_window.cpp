@@ -1,5 +1,7 @@
 #include "app/message_window.h"
 
+#include "protocol/display_text.h"
+
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
@@ -8,34 +10,11 @@
 
 namespace vmx {
 
-namespace {
-
-constexpr QChar kCarriageReturnPicture(0x240D);
-constexpr QChar kLineFeedPicture(0x240A);
-
-// The item as the view holds it. A CR LF pair breaks the line, as it does in the window's text.
-// A lone CR or LF would break it too, so it is held as its control picture instead, which no
-// received byte can produce; text() gives back the character that came.
-QString viewText(const QByteArray& item) {
-    QString text = QString::fromLatin1(item);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
-            ++i;
-        else if (text[i] == QLatin1Char('\r'))
-            text[i] = kCarriageReturnPicture;
-        else if (text[i] == QLatin1Char('\n'))
-            text[i] = kLineFeedPicture;
-    }
-    return text;
-}
-
-} // namespace
-
 MessageWindow::MessageWindow(QPlainTextEdit* view, QObject* parent)
     : QObject(parent), view_(view) {}
 
 void MessageWindow::appendLine(const QByteArray& item) {
-    pending_ += viewText(item);
+    pending_ += displayText(item);
     pending_ += QLatin1Char('\n');
     scheduleFlush();
 }
@@ -57,9 +36,7 @@ QString MessageWindow::text() {
     // no received byte can produce either.
     QString raw = view_->document()->toRawText();
     raw.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
-    raw.replace(kCarriageReturnPicture, QLatin1Char('\r'));
-    raw.replace(kLineFeedPicture, QLatin1Char('\n'));
-    return raw;
+    return receivedCharacters(raw);
 }
 
 void MessageWindow::scheduleFlush() {
