@@ -20,6 +20,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -65,6 +66,7 @@ struct Window {
         vmx::MainFormSeams seams;
         seams.showMessage = [this](QWidget*, const QString& text) { messages << text; };
         seams.endProgram = [] {};
+        seams.resolveHost = {}; // only the serial link is used: no name is ever looked up
         form = std::make_unique<vmx::MainForm>(seams);
     }
     QLineEdit* box(const char* name) const {
