@@ -4,6 +4,7 @@
 #include "support/pty_pair.h"
 #include "support/window_fixture.h"
 
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -11,13 +12,17 @@
 #include <QTest>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <chrono>
+
+#include <sys/resource.h>
 
 using namespace std::chrono_literals;
 using vmx::MainForm;
 using vmx::MainFormSeams;
 using vmx::ReplyWatchdog;
+using vmx::SerialLink;
 using vmx::test::kDefaultFrame;
 using vmx::test::PtyPair;
 using vmx::test::ScratchDir;
@@ -77,6 +82,21 @@ public:
 private:
     QPlainTextEdit* text2() const { return control<QPlainTextEdit>("Text2"); }
 };
+
+// The processor time this process uses while the event loop runs for one second, in ms.
+double cpuMsOverOneSecond() {
+    const auto cpuMs = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+               double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    };
+    const double before = cpuMs();
+    QEventLoop loop;
+    QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return cpuMs() - before;
+}
 
 } // namespace
 
@@ -331,6 +351,61 @@ private slots:
         QVERIFY(w.form().watchdog().isRunning());
         QVERIFY(w.expiries.wait(int(4 * period.count())));
         QCOMPARE(w.messages(), (QStringList{kComPortError, kCommunicationFail}));
+    }
+
+    void deviceThatGoesAwayIsLetGoUntilTheNextSend_data() {
+        QTest::addColumn<bool>("duringWrite");
+        QTest::newRow("after an answer, with the watchdog armed") << false;
+        QTest::newRow("while SEND writes the frame") << true;
+    }
+
+    void deviceThatGoesAwayIsLetGoUntilTheNextSend() {
+        QFETCH(bool, duringWrite);
+        constexpr auto period = 300ms;
+        SerialWindow w(period);
+        QVERIFY(w.start());
+        QSignalSpy lost(&w.form().serialLink(), &SerialLink::deviceLost);
+        QVERIFY(w.answered("\x06", QStringLiteral("ACK\r\n")));
+
+        QStringList expected;
+        if (duringWrite) {
+            // The echo is shown after the port has been opened and before the frame is written:
+            // the device leaves then, and the write fails.
+            QObject::connect(w.box("outmessage"), &QLineEdit::textChanged, &w.form(),
+                             [&w] { w.device.closeMaster(); });
+            w.box("Text1")->setText(QStringLiteral("03"));
+            w.click("Command1");
+            expected << kComPortError;
+        } else {
+            // An answer is awaited when the device leaves: the watchdog still reports it.
+            QCOMPARE(w.sendAndRead(), kDefaultFrame);
+            w.device.closeMaster();
+            expected << kCommunicationFail;
+        }
+        QVERIFY(lost.wait(3000));
+        QVERIFY(!w.form().serialLink().isOpen());
+        // The port is no longer watched: the process stays nearly idle (a port that keeps
+        // reporting its hang-up takes most of a core).
+        const double cpuMs = cpuMsOverOneSecond();
+        QVERIFY2(cpuMs < 50, qPrintable(QStringLiteral("%1 ms CPU in one second").arg(cpuMs)));
+        QCOMPARE(w.messages(), expected);
+        QCOMPARE(lost.count(), 1);
+
+        // SEND while the device is still missing fails as a port that cannot be opened.
+        w.box("Text1")->setText(QStringLiteral("02"));
+        w.click("Command1");
+        QCOMPARE(w.messages(), expected << kComPortError);
+
+        // The device is back at the same name: the next SEND works and gets its answer.
+        PtyPair back;
+        QVERIFY(back.isValid() && back.linkAs(1));
+        w.click("Command1");
+        QCOMPARE(back.readMaster(int(kDefaultFrame.size())), kDefaultFrame);
+        QVERIFY(back.writeMaster("\x15"));
+        QTRY_COMPARE(w.messageText(), QStringLiteral("ACK\r\nNAK\r\n"));
+        QVERIFY(!w.form().watchdog().isRunning());
+        QCOMPARE(w.messages(), expected);
+        QVERIFY(w.form().serialLink().isOpen());
     }
 
     void watchdogNeverFiresBeforeTheFirstSend() {

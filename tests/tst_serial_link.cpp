@@ -306,6 +306,53 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(joined(spy), all, 3000);
     }
 
+    void deviceThatGoesAwayClosesThePortAndIsHeardNoMore() {
+        FourPorts ports;
+        QVERIFY(ports.isValid());
+        SerialLink link;
+        QSignalSpy received(&link, &SerialLink::received);
+        QSignalSpy lost(&link, &SerialLink::deviceLost);
+        QSignalSpy errors(&link.port(), &QSerialPort::errorOccurred);
+        QVERIFY(link.prepare(0, 3, 1));
+        ports.pty(1).closeMaster();
+        QVERIFY(lost.wait(3000));
+        QVERIFY(!link.isOpen());
+
+        // Closed means no longer watched: the port reports nothing more.
+        errors.clear();
+        QVERIFY(!lost.wait(200));
+        QCOMPARE(errors.count(), 0);
+        QCOMPARE(received.count(), 0);
+        QCOMPARE(lost.count(), 1);
+
+        // Preparing again opens afresh: the missing device fails, another port works.
+        QVERIFY(!link.prepare(0, 3, 1));
+        QVERIFY(link.prepare(1, 3, 1));
+        QVERIFY(ports.pty(2).writeMaster(bytes({0x06})));
+        QVERIFY(received.wait(3000));
+        QCOMPARE(lost.count(), 1);
+    }
+
+    void lostDeviceNeverClosesAPortOpenedSince() {
+        FourPorts ports;
+        QVERIFY(ports.isValid());
+        SerialLink link;
+        QSignalSpy received(&link, &SerialLink::received);
+        QSignalSpy lost(&link, &SerialLink::deviceLost);
+        QSignalSpy errors(&link.port(), &QSerialPort::errorOccurred);
+        QVERIFY(link.prepare(0, 3, 1));
+        // The first report of the hang-up queues the close; COM2 is opened before it runs.
+        ports.pty(1).closeMaster();
+        QVERIFY(errors.wait(3000));
+        const qsizetype lostBefore = lost.count();
+        QVERIFY(link.prepare(1, 3, 1));
+        QVERIFY(!lost.wait(200));
+        QVERIFY(link.isOpen());
+        QCOMPARE(lost.count(), lostBefore);
+        QVERIFY(ports.pty(2).writeMaster(bytes({0x15})));
+        QVERIFY(received.wait(3000));
+    }
+
     void receivesAgainAfterReopening() {
         FourPorts ports;
         QVERIFY(ports.isValid());

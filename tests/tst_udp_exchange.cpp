@@ -1,18 +1,27 @@
 // The exchange with a device on the network, through the real window. The device is a socket on
 // 127.0.0.1; nothing is ever sent anywhere else.
 #include "links/udp_link.h"
+#include "support/fake_resolver.h"
 #include "support/frame_bytes.h"
 #include "support/loopback_peer.h"
 #include "support/option_buttons.h"
 #include "support/pty_pair.h"
 #include "support/window_fixture.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTextCursor>
+#include <QTimer>
 
+#include <algorithm>
+#include <chrono>
+
+using namespace std::chrono_literals;
 using vmx::kLocalUdpPort;
+using vmx::test::FakeResolver;
 using vmx::test::kDefaultFrame;
 using vmx::test::kLoopback;
 using vmx::test::kLoopbackText;
@@ -26,6 +35,11 @@ const QString kUdpConnectionError = QStringLiteral("udp connection error");
 // A first start with "Udp" chosen, address 02, and the IP boxes aimed at a loopback peer.
 class UdpWindow : public vmx::test::WindowFixture {
 public:
+    // Host names are answered by `resolveHost` when given, else by no one.
+    explicit UdpWindow(vmx::HostResolver resolveHost = {})
+        : WindowFixture(vmx::kReplyTimeout, vmx::test::MessageBoxes::Recorded,
+                        std::move(resolveHost)) {}
+
     Peer peer;
 
     bool start() {
@@ -110,6 +124,79 @@ private slots:
         QCOMPARE(w.form().settings().ipPort, QStringLiteral("abc"));
         QCOMPARE(w.peer.next().data(), kDefaultFrame);
         QVERIFY(second.quiet());
+    }
+
+    void hostNameInTheIpBoxIsResolved() {
+        // The only name known leads to 127.0.0.1, so the datagram cannot leave the machine.
+        FakeResolver names;
+        names.know(QStringLiteral("device.example"), {kLoopback});
+        UdpWindow w(names.resolver());
+        QVERIFY(w.start());
+
+        w.box("Text3")->setText(QStringLiteral("unknown.example"));
+        w.click("Command1");
+        QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
+        QVERIFY(!w.form().udpLink().isSetUp());
+        QVERIFY(w.peer.quiet());
+
+        w.box("Text3")->setText(QStringLiteral("device.example"));
+        w.click("Command1");
+        QCOMPARE(w.peer.next().data(), kDefaultFrame);
+        QCOMPARE(w.form().udpLink().remoteHost(), kLoopback);
+        QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
+        QCOMPARE(names.askedNames(), (QStringList{"unknown.example", "device.example"}));
+        QCOMPARE(w.form().settings().ipAddress, QStringLiteral("device.example"));
+    }
+
+    void nameServerThatAnswersLateHoldsSendForAtMostTwoSeconds() {
+        FakeResolver names;
+        names.know(QStringLiteral("slow.example"), {kLoopback});
+        names.answerLate(QStringLiteral("slow.example"), 5s);
+        UdpWindow w(names.resolver());
+        QVERIFY(w.start());
+        w.box("Text3")->setText(QStringLiteral("slow.example"));
+
+        // SEND runs from the event loop, as a click does; a heartbeat measures the longest time
+        // the loop was held.
+        QElapsedTimer sinceBeat;
+        qint64 longestHoldMs = 0;
+        qint64 sendMs = -1;
+        int beatsAfterSend = 0;
+        QTimer heartbeat;
+        heartbeat.setInterval(10);
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            longestHoldMs = std::max(longestHoldMs, sinceBeat.restart());
+            if (sendMs >= 0)
+                ++beatsAfterSend;
+        });
+        sinceBeat.start();
+        heartbeat.start();
+        QTimer::singleShot(0, &w.form(), [&] {
+            QElapsedTimer send;
+            send.start();
+            w.click("Command1");
+            sendMs = send.elapsed();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(beatsAfterSend > 0, 8000);
+        heartbeat.stop();
+        qInfo("SEND took %lld ms; the event loop was held at most %lld ms", sendMs, longestHoldMs);
+
+        QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
+        QCOMPARE(names.answered(), 0); // SEND gave up before the name server answered
+        QVERIFY(sendMs >= std::chrono::milliseconds(vmx::kHostLookupLimit).count() - 100);
+        QVERIFY2(longestHoldMs < 3000, "the window waited for the late answer");
+        QVERIFY(!w.form().udpLink().isSetUp());
+        QCOMPARE(w.form().watchdog().periodMs(), 0);
+
+        // The late answer changes nothing; the next SEND with an address works.
+        names.release();
+        QTRY_COMPARE(names.answered(), 1);
+        QVERIFY(w.peer.quiet());
+        QVERIFY(!w.form().udpLink().isSetUp());
+        w.box("Text3")->setText(kLoopbackText);
+        QVERIFY(w.send());
+        QCOMPARE(w.peer.next().data(), kDefaultFrame);
+        QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
     }
 
     void portTextThatIsNoNumberFailsWhileClosed() {

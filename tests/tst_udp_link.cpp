@@ -1,15 +1,21 @@
 #include "links/udp_link.h"
+#include "support/fake_resolver.h"
 #include "support/frame_bytes.h"
 #include "support/loopback_peer.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
+#include <chrono>
+
+using namespace std::chrono_literals;
+
 using vmx::ipPortNumber;
 using vmx::kLocalUdpPort;
 using vmx::UdpLink;
 using vmx::test::allByteValues;
 using vmx::test::bytes;
+using vmx::test::FakeResolver;
 using vmx::test::kDefaultFrame;
 using vmx::test::kLoopback;
 using vmx::test::kLoopbackText;
@@ -112,10 +118,33 @@ private slots:
     void hostNameResolvesToItsIpv4Address() {
         Peer peer;
         QVERIFY(peer.bound);
-        UdpLink link;
+        // The first IPv4 address of the name counts; the socket cannot reach an IPv6 one.
+        FakeResolver names;
+        names.know(QStringLiteral("localhost"),
+                   {QHostAddress(QHostAddress::LocalHostIPv6), kLoopback,
+                    QHostAddress(QStringLiteral("127.0.0.2"))});
+        UdpLink link(names.resolver());
         QVERIFY(link.prepare(QStringLiteral("localhost"), peer.portText()));
+        QCOMPARE(names.askedNames(), QStringList{"localhost"});
         QCOMPARE(link.remoteHost(), kLoopback);
         QCOMPARE(carried(link, peer), kDefaultFrame);
+    }
+
+    void lateAnswerIsDroppedAndHarmless() {
+        FakeResolver names;
+        names.know(QStringLiteral("late.example"), {kLoopback});
+        names.answerLate(QStringLiteral("late.example"), 5s);
+        QVERIFY(
+            vmx::lookUpWithin(names.resolver(), QStringLiteral("late.example"), 50ms).isEmpty());
+        QCOMPARE(names.answered(), 0);
+        // The answer comes after the caller has gone on; it reaches nothing but its own thread.
+        names.release();
+        QTRY_COMPARE(names.answered(), 1);
+
+        // One that answers in time is taken.
+        names.know(QStringLiteral("quick.example"), {kLoopback});
+        QCOMPARE(vmx::lookUpWithin(names.resolver(), QStringLiteral("quick.example")),
+                 QList<QHostAddress>{kLoopback});
     }
 
     void fractionalPortTextRounds_data() {
@@ -161,35 +190,45 @@ private slots:
     void setUpFailsAndLeavesTheLinkClosed_data() {
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("port");
+        // Only a name whose port text is usable reaches the resolver; an address never does.
+        QTest::addColumn<bool>("looksUp");
         QTest::newRow("port not a number") << "127.0.0.1"
-                                           << "abc";
+                                           << "abc" << false;
         QTest::newRow("port empty") << "127.0.0.1"
-                                    << "";
+                                    << "" << false;
         QTest::newRow("port 0") << "127.0.0.1"
-                                << "0";
+                                << "0" << false;
         QTest::newRow("port rounds to 0") << "127.0.0.1"
-                                          << "0.4";
+                                          << "0.4" << false;
         QTest::newRow("port negative") << "127.0.0.1"
-                                       << "-1";
+                                       << "-1" << false;
         QTest::newRow("port 70000") << "127.0.0.1"
-                                    << "70000";
+                                    << "70000" << false;
         QTest::newRow("port rounds to 65536") << "127.0.0.1"
-                                              << "65535.5";
+                                              << "65535.5" << false;
         QTest::newRow("port beyond 32 bits") << "127.0.0.1"
-                                             << "1e10";
+                                             << "1e10" << false;
         QTest::newRow("unknown host name") << "no-such-device.invalid"
-                                           << "4000";
+                                           << "4000" << true;
+        QTest::newRow("name with only an IPv6 address") << "ip6-only.example"
+                                                        << "4000" << true;
+        QTest::newRow("blank host") << "  "
+                                    << "4000" << false;
         QTest::newRow("empty host") << ""
-                                    << "4000";
+                                    << "4000" << false;
         QTest::newRow("IPv6 only host") << "::1"
-                                        << "4000";
+                                        << "4000" << false;
     }
 
     void setUpFailsAndLeavesTheLinkClosed() {
         QFETCH(QString, host);
         QFETCH(QString, port);
-        UdpLink link;
+        QFETCH(bool, looksUp);
+        FakeResolver names;
+        names.know(QStringLiteral("ip6-only.example"), {QHostAddress(QHostAddress::LocalHostIPv6)});
+        UdpLink link(names.resolver());
         QVERIFY(!link.prepare(host, port));
+        QCOMPARE(names.askedNames(), looksUp ? QStringList{host} : QStringList{});
         QVERIFY(!link.isSetUp());
         QVERIFY(!link.send(kDefaultFrame));
         QVERIFY(localPortFree());

@@ -62,7 +62,8 @@ QWidget* tabStopAfter(const std::vector<QWidget*>& order, const QWidget* window,
 } // namespace
 
 MainForm::MainForm(MainFormSeams seams, QWidget* parent)
-    : QMainWindow(parent), seams_(std::move(seams)), watchdog_(seams_.replyTimeout) {
+    : QMainWindow(parent), seams_(std::move(seams)), udpLink_(seams_.resolveHost),
+      watchdog_(seams_.replyTimeout) {
     serialLink_.setObjectName(QStringLiteral("MSComm1"));
     udpLink_.setObjectName(QStringLiteral("Winsock1"));
     buildControls();

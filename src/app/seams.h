@@ -1,5 +1,6 @@
 #pragma once
 
+#include "links/host_lookup.h"
 #include "supervision/reply_watchdog.h"
 
 #include <QString>
@@ -21,11 +22,12 @@ void showModalMessage(QWidget* owner, const QString& text);
 void endProgramNow();
 
 // The window's only ways out to things a test must not block on or be ended by: message boxes,
-// the end of the program, and the watchdog's period.
+// the end of the program, the watchdog's period, and the look-up of host names.
 struct MainFormSeams {
     std::function<void(QWidget* owner, const QString& text)> showMessage = showModalMessage;
     std::function<void()> endProgram = endProgramNow;
     std::chrono::milliseconds replyTimeout = kReplyTimeout;
+    HostResolver resolveHost = systemHostLookup;
 };
 
 } // namespace vmx

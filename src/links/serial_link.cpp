@@ -2,6 +2,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMetaObject>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
 
 namespace vmx {
 
@@ -24,6 +29,7 @@ QString serialPortPath(int portNumber) {
 SerialLink::SerialLink(QObject* parent) : QObject(parent) {
     // The port reports received data as soon as one byte has arrived.
     connect(&port_, &QSerialPort::readyRead, this, &SerialLink::readWaiting);
+    connect(&port_, &QSerialPort::errorOccurred, this, &SerialLink::portFailed);
 }
 
 bool SerialLink::prepare(float portSelect, float baudSelect, float comFormat) {
@@ -52,6 +58,7 @@ bool SerialLink::prepare(float portSelect, float baudSelect, float comFormat) {
         port_.close();
         return false;
     }
+    ++opening_;
     return true;
 }
 
@@ -72,6 +79,45 @@ void SerialLink::readWaiting() {
     const QByteArray chunk = port_.readAll();
     if (!chunk.isEmpty())
         emit received(chunk);
+    else if (lineHungUp())
+        closeSoon();
+}
+
+void SerialLink::portFailed(QSerialPort::SerialPortError error) {
+    // The port keeps its notifier and reports these again at once, so they are the device
+    // going away, not a passing fault. A write can fail for other reasons too; it is a lost
+    // device only when the line says so.
+    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError ||
+        (error == QSerialPort::WriteError && lineHungUp()))
+        closeSoon();
+}
+
+bool SerialLink::lineHungUp() const {
+#ifdef Q_OS_UNIX
+    if (!port_.isOpen())
+        return false;
+    pollfd line{int(port_.handle()), POLLIN, 0};
+    return ::poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    return false;
+#endif
+}
+
+void SerialLink::closeSoon() {
+    if (!port_.isOpen() || closeQueuedFor_ == opening_)
+        return;
+    closeQueuedFor_ = opening_;
+    // The port reports from inside its own notification; closing it there would take the
+    // notifier away under its feet, so the close waits for the event loop.
+    QMetaObject::invokeMethod(
+        this, [this, opening = opening_] { closeLostPort(opening); }, Qt::QueuedConnection);
+}
+
+void SerialLink::closeLostPort(quint64 opening) {
+    if (opening != opening_ || !port_.isOpen())
+        return;
+    port_.close();
+    emit deviceLost();
 }
 
 } // namespace vmx

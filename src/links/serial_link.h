@@ -18,6 +18,14 @@ QString serialPortPath(int portNumber);
 // The serial link: every SEND closes the port, applies the current selections and opens it
 // again; the frame then goes out one write per byte. The port stays open between SENDs so
 // that answers can arrive; received bytes are reported through `received`.
+//
+// A device that goes away (an unplugged USB adapter, the far end of a pseudo-terminal closing)
+// makes the port report a hang-up, end of file, or a read or resource error over and over. The
+// link then closes the port and stops watching it, shortly after and outside the port's own
+// notification, and says so through `deviceLost`; the next prepare() opens the port afresh and
+// fails if the device is still missing.
+//
+// Use: prepare(), then writeFrame(); answers arrive through `received` while the event loop runs.
 class SerialLink : public QObject {
     Q_OBJECT
 public:
@@ -41,11 +49,22 @@ public:
 signals:
     // Everything that was waiting when the port reported received data.
     void received(const QByteArray& chunk);
+    // The device went away and the port has been closed. Nothing else has changed: no answer
+    // is expected any more until the next prepare().
+    void deviceLost();
 
 private:
     void readWaiting();
+    void portFailed(QSerialPort::SerialPortError error);
+    bool lineHungUp() const;
+    void closeSoon();
+    void closeLostPort(quint64 opening);
 
     QSerialPort port_;
+    // Counts the openings, so that a close queued for a lost device never hits a port opened
+    // since; and the opening for which such a close is already queued.
+    quint64 opening_ = 0;
+    quint64 closeQueuedFor_ = 0;
     int portNumber_ = 1;
     LineSettings lineSettings_; // the serial component's defaults: 9600, N, 8, 1
 };

@@ -3,7 +3,6 @@
 #include "protocol/decimal_text.h"
 
 #include <QAbstractSocket>
-#include <QHostInfo>
 #include <QNetworkDatagram>
 
 #include <limits>
@@ -13,15 +12,16 @@ namespace vmx {
 namespace {
 
 // The host text as an IPv4 address: a literal, or else the first IPv4 address the name resolves
-// to. The socket is bound to IPv4 only, so a host without an IPv4 address cannot be reached.
-std::optional<QHostAddress> resolveIpv4(const QString& host) {
+// to within the time limit. The socket is bound to IPv4 only, so a host without an IPv4 address
+// cannot be reached; an address typed as such, IPv6 ones too, is never looked up.
+std::optional<QHostAddress> resolveIpv4(const QString& host, const HostResolver& resolveHost) {
     QHostAddress literal;
-    if (literal.setAddress(host) && literal.protocol() == QAbstractSocket::IPv4Protocol)
-        return literal;
-    const QHostInfo info = QHostInfo::fromName(host);
-    if (info.error() != QHostInfo::NoError)
+    if (literal.setAddress(host))
+        return literal.protocol() == QAbstractSocket::IPv4Protocol ? std::optional(literal)
+                                                                   : std::nullopt;
+    if (host.trimmed().isEmpty())
         return std::nullopt;
-    for (const QHostAddress& address : info.addresses()) {
+    for (const QHostAddress& address : lookUpWithin(resolveHost, host)) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol)
             return address;
     }
@@ -41,7 +41,8 @@ std::optional<qint32> ipPortNumber(QStringView text) {
     return qint32(whole);
 }
 
-UdpLink::UdpLink(QObject* parent) : QObject(parent) {
+UdpLink::UdpLink(HostResolver resolveHost, QObject* parent)
+    : QObject(parent), resolveHost_(std::move(resolveHost)) {
     connect(&socket_, &QUdpSocket::readyRead, this, &UdpLink::readPendingDatagrams);
 }
 
@@ -52,7 +53,7 @@ bool UdpLink::prepare(const QString& ipAddress, const QString& ipPort) {
     const auto port = ipPortNumber(ipPort);
     if (!port || *port < 1 || *port > 65535)
         return false;
-    const auto host = resolveIpv4(ipAddress);
+    const auto host = resolveIpv4(ipAddress, resolveHost_);
     if (!host)
         return false;
     // No sharing: when another program holds local port 5000 the set-up fails. The socket is

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "links/host_lookup.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHostAddress>
@@ -21,15 +23,21 @@ std::optional<qint32> ipPortNumber(QStringView text);
 // The UDP link. Set up only while closed (in practice on the first SEND over UDP): bound to
 // local port 5000 on every IPv4 address, aimed at the host and port given then. Later texts do
 // not reach it. Each datagram that arrives on port 5000, from any sender, is reported once.
+//
+// Use: prepare(), then send(); answers arrive through `datagramReceived` while the event loop
+// runs.
 class UdpLink : public QObject {
     Q_OBJECT
 public:
-    explicit UdpLink(QObject* parent = nullptr);
+    // Host names are resolved through `resolveHost`, the system's look-up unless another is
+    // given; an IPv4 address typed as such never reaches it.
+    explicit UdpLink(HostResolver resolveHost = systemHostLookup, QObject* parent = nullptr);
 
     // Sets the socket up when it is closed; leaves it unchanged otherwise. False when the port
     // text is no number or no usable UDP port, when the host is neither an IPv4 address nor a
-    // resolvable name, or when local port 5000 cannot be taken. A set-up that fails part-way
-    // leaves the link closed.
+    // name with an IPv4 address, or when local port 5000 cannot be taken. A name is waited for
+    // at most kHostLookupLimit (2 s); a name with no answer by then fails like an unknown one.
+    // A set-up that fails part-way leaves the link closed.
     bool prepare(const QString& ipAddress, const QString& ipPort);
 
     // Sends the frame as one datagram to the destination of the set-up.
@@ -45,6 +53,7 @@ signals:
 private:
     void readPendingDatagrams();
 
+    HostResolver resolveHost_;
     QUdpSocket socket_;
     bool setUp_ = false;
     QHostAddress remoteHost_;

@@ -97,6 +97,12 @@ bool PtyPair::writeMaster(const QByteArray& bytes) {
     return true;
 }
 
+void PtyPair::closeMaster() {
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
 bool PtyPair::slaveTermios(termios& out) const {
     return tcgetattr(slave_, &out) == 0;
 }

@@ -37,6 +37,9 @@ public:
     // bytes across a moment later).
     int pendingOnMaster(int atLeast, int timeoutMs = 1000) const;
     bool writeMaster(const QByteArray& bytes);
+    // The device goes away the way an unplugged USB adapter does: the master side closes, and
+    // the slave side reports a hang-up from then on.
+    void closeMaster();
 
     // The slave side's current termios, as the driver holds it.
     bool slaveTermios(termios& out) const;

@@ -17,11 +17,15 @@ MainFormSeams recordingSeams(SeamRecord& record, std::chrono::milliseconds reply
         seams.showMessage = [&record](QWidget*, const QString& text) { record.messages << text; };
     seams.endProgram = [&record] { ++record.endCount; };
     seams.replyTimeout = replyTimeout;
+    seams.resolveHost = [](const QString&) { return QList<QHostAddress>(); };
     return seams;
 }
 
-WindowFixture::WindowFixture(std::chrono::milliseconds replyTimeout, MessageBoxes boxes)
+WindowFixture::WindowFixture(std::chrono::milliseconds replyTimeout, MessageBoxes boxes,
+                             HostResolver resolveHost)
     : seams_(recordingSeams(record_, replyTimeout, boxes)) {
+    if (resolveHost)
+        seams_.resolveHost = std::move(resolveHost);
     for (int n = 1; n <= 4; ++n)
         QFile::link(dir_.filePath(QStringLiteral("no-such-device-%1").arg(n)),
                     dir_.filePath(QStringLiteral("COM%1").arg(n)));

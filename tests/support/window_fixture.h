@@ -23,7 +23,8 @@ enum class MessageBoxes { Recorded, Shown };
 
 // Seams that record the end of the program and, unless the program's own boxes are wanted, the
 // message boxes. The watchdog period can be shortened here; the program's own value is
-// asserted separately.
+// asserted separately. Host names are known to no one: no window test asks the system's
+// resolver, which would send a query off the machine.
 MainFormSeams recordingSeams(SeamRecord& record,
                              std::chrono::milliseconds replyTimeout = kReplyTimeout,
                              MessageBoxes boxes = MessageBoxes::Recorded);
@@ -33,8 +34,10 @@ MainFormSeams recordingSeams(SeamRecord& record,
 // Call start() after preparing the directory (velmarixon.ini, COMn links).
 class WindowFixture {
 public:
+    // `resolveHost`, when given, answers the window's host-name look-ups.
     explicit WindowFixture(std::chrono::milliseconds replyTimeout = kReplyTimeout,
-                           MessageBoxes boxes = MessageBoxes::Recorded);
+                           MessageBoxes boxes = MessageBoxes::Recorded,
+                           HostResolver resolveHost = {});
     ~WindowFixture();
 
     // loadSettings, show, focus on the first tab stop; returns what loadSettings returned.
