@@ -1,7 +1,7 @@
 # What `cmake --install` puts in place and how CPack wraps it into a Debian package. Included
 # from the top-level CMakeLists.txt after every subdirectory, so that each program is known.
 
-set(VELMARIXON_APP_ID org.velmarixon.Velmarixon)
+set(VELMARIXON_APP_ID org.velmarixon.velmarixon)
 
 # The programs: the tool, the command-line sender and the device simulator where they are built.
 set(velmarixon_programs velmarixon)

@@ -33,8 +33,8 @@ int captionNeed(QWidget* control) {
         QStyleOptionButton option;
         option.initFrom(radio);
         option.text = radio->text();
-        const QRect text = radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option,
-                                                          radio);
+        const QRect text =
+            radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, radio);
         return text.left() + metrics.horizontalAdvance(radio->text());
     }
     if (auto* button = qobject_cast<QPushButton*>(control)) {
