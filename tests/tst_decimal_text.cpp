@@ -2,8 +2,10 @@
 
 #include <QTest>
 
+#include <clocale>
 #include <cmath>
 #include <limits>
+#include <string>
 
 using vmx::parseDecimal;
 using vmx::roundHalfEven;
@@ -51,6 +53,22 @@ private slots:
         QVERIFY(parsed.has_value());
         QCOMPARE(*parsed, 0.0);
         QVERIFY(std::signbit(*parsed));
+    }
+
+    // QApplication takes the locale from the environment; a comma as decimal separator there
+    // must change nothing.
+    void sameUnderACommaLocale() {
+        const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+        if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE"))
+            QSKIP("no German locale on this machine");
+        const std::optional<double> fraction = parseDecimal(u"12.5");
+        const std::optional<double> exponent = parseDecimal(u"2.5E-1");
+        const std::optional<double> comma = parseDecimal(u"1,5");
+        std::setlocale(LC_NUMERIC, previous.c_str());
+        QVERIFY(fraction.has_value() && exponent.has_value());
+        QCOMPARE(*fraction, 12.5);
+        QCOMPARE(*exponent, 0.25);
+        QVERIFY(!comma.has_value());
     }
 
     void refuses_data() {

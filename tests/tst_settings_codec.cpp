@@ -394,6 +394,15 @@ private slots:
             << 10000.0f;
         QTest::newRow("long integer, small exponent")
             << QStringLiteral("25") + QString(1000000, u'0') + QStringLiteral("e-1000001") << 2.5f;
+        // Halfway between 1 and the next float, and 2^-80 either side of it: all three read as
+        // the same double, so a reading through double would round them alike.
+        QTest::newRow("float midpoint goes to even") << "1.000000059604644775390625" << 1.0f;
+        QTest::newRow("just above a float midpoint")
+            << "1.00000005960464477539062582718061255302767487140869206996285356581211090087890625"
+            << std::nextafter(1.0f, 2.0f);
+        QTest::newRow("just below a float midpoint")
+            << "1.00000005960464477539062417281938744697232512859130793003714643418788909912109375"
+            << 1.0f;
     }
 
     void numericValue() {

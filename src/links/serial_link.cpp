@@ -12,6 +12,11 @@ namespace vmx {
 
 QString serialPortPath(int portNumber) {
     const QString name = QStringLiteral("COM%1").arg(portNumber);
+#ifdef Q_OS_WIN
+    // COM1..COM4 are device names in every folder: asking for such a file in the current folder
+    // asks the device itself, so the name is the port.
+    return name;
+#else
     const QFileInfo local(QDir::current().filePath(name));
     // Resolve links so that the port's lock file is named after the real device.
     if (local.exists())
@@ -19,10 +24,13 @@ QString serialPortPath(int portNumber) {
     // A link whose target is gone still names the port the operator set up; opening it fails.
     if (local.isSymLink())
         return local.symLinkTarget();
-#ifdef Q_OS_WIN
-    return name;
+#ifdef Q_OS_MACOS
+    // No numbered serial devices exist here: the link in the current folder is the only way to
+    // a port, and without it opening fails.
+    return local.filePath();
 #else
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+#endif
 #endif
 }
 

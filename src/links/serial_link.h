@@ -10,9 +10,10 @@
 
 namespace vmx {
 
-// Where port n (1..4) is found: a file named "COMn" in the current directory when there is one
-// (in practice a link to /dev/ttyUSB0, /dev/ttyACM0 or a pseudo-terminal), otherwise the
-// platform's own n-th serial port (/dev/ttyS(n-1) on Linux, COMn on Windows).
+// Where port n (1..4) is found. On Windows it is the port COMn itself. Elsewhere it is a file
+// named "COMn" in the current directory when there is one (in practice a link to /dev/ttyUSB0,
+// /dev/ttyACM0 or a pseudo-terminal), otherwise on Linux the n-th serial port /dev/ttyS(n-1);
+// macOS has no such ports, so there the path stays that of the missing file and opening fails.
 QString serialPortPath(int portNumber);
 
 // The serial link: every SEND closes the port, applies the current selections and opens it

@@ -1,10 +1,10 @@
 #include "protocol/decimal_text.h"
 
-#include <charconv>
+#include "numbers/nearest_binary.h"
+
 #include <cmath>
 #include <cstdint>
 #include <string>
-#include <system_error>
 
 namespace vmx {
 
@@ -18,12 +18,8 @@ bool isDigit(QChar c) {
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
-// Adds without leaving a range wide enough for any exponent a text can spell.
-std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
-    constexpr std::int64_t kLimit = std::int64_t(1) << 60;
-    const std::int64_t sum = a + b; // both operands stay within kLimit, so this cannot overflow
-    return sum > kLimit ? kLimit : (sum < -kLimit ? -kLimit : sum);
-}
+// Far beyond any order a double can reach, and far from overflowing the sums below.
+constexpr std::int64_t kExponentLimit = std::int64_t(1) << 50;
 
 } // namespace
 
@@ -37,91 +33,59 @@ std::optional<double> parseDecimal(QStringView text) {
     if (begin == end)
         return std::nullopt;
 
-    // The digits are checked here and handed on as plain ASCII, so the conversion below never
-    // sees a form it would read differently (a leading '+', "nan", "inf", hexadecimal).
-    std::string ascii;
-    ascii.reserve(std::size_t(end - begin));
+    // The form is checked here character by character; only plain digits and a decimal
+    // exponent go on to the conversion, so no form it would read differently ("nan", "inf",
+    // hexadecimal, a locale's separator) ever reaches it.
     qsizetype i = begin;
+    bool negative = false;
     if (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')) {
-        if (text[i] == QLatin1Char('-'))
-            ascii.push_back('-');
+        negative = text[i] == QLatin1Char('-');
         ++i;
     }
 
-    // Decimal position of the first significant digit, for telling an overflow from an
-    // underflow when the value does not fit.
-    bool seenSignificant = false;
-    std::int64_t magnitude = 0;
-    qsizetype digits = 0;
-
-    while (i < end && isDigit(text[i])) {
-        const char c = char(text[i].unicode());
-        if (seenSignificant)
-            magnitude = saturatingAdd(magnitude, 1);
-        else if (c != '0')
-            seenSignificant = true;
-        ascii.push_back(c);
-        ++digits;
-        ++i;
-    }
+    std::string digits; // integer and fraction digits together
+    digits.reserve(std::size_t(end - i));
+    std::int64_t fractionDigits = 0;
+    while (i < end && isDigit(text[i]))
+        digits.push_back(char(text[i++].unicode()));
     if (i < end && text[i] == QLatin1Char('.')) {
-        ascii.push_back('.');
         ++i;
         while (i < end && isDigit(text[i])) {
-            const char c = char(text[i].unicode());
-            if (!seenSignificant) {
-                magnitude = saturatingAdd(magnitude, -1);
-                if (c != '0')
-                    seenSignificant = true;
-            }
-            ascii.push_back(c);
-            ++digits;
-            ++i;
+            digits.push_back(char(text[i++].unicode()));
+            ++fractionDigits;
         }
     }
-    if (digits == 0)
+    if (digits.empty())
         return std::nullopt;
 
+    std::int64_t exponent = 0;
     if (i < end && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
-        ascii.push_back('e');
         ++i;
-        bool negative = false;
+        bool negativeExponent = false;
         if (i < end && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-            negative = text[i] == QLatin1Char('-');
-            ascii.push_back(char(text[i].unicode()));
+            negativeExponent = text[i] == QLatin1Char('-');
             ++i;
         }
-        std::int64_t exponent = 0;
         qsizetype exponentDigits = 0;
         while (i < end && isDigit(text[i])) {
             const int d = text[i].unicode() - '0';
-            exponent = exponent > (std::int64_t(1) << 50) ? exponent : exponent * 10 + d;
-            ascii.push_back(char(text[i].unicode()));
+            exponent = exponent > kExponentLimit ? exponent : exponent * 10 + d;
             ++exponentDigits;
             ++i;
         }
         if (exponentDigits == 0)
             return std::nullopt;
-        magnitude = saturatingAdd(magnitude, negative ? -exponent : exponent);
+        if (negativeExponent)
+            exponent = -exponent;
     }
     if (i != end)
         return std::nullopt;
 
-    double value = 0;
-    const char* first = ascii.data();
-    const char* last = ascii.data() + ascii.size();
-    const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
-    if (ptr != last)
+    const double magnitude = nearestDouble(digits, exponent - fractionDigits);
+    // Too large for a double is not a number; too small to tell from zero still is.
+    if (!std::isfinite(magnitude))
         return std::nullopt;
-    if (ec == std::errc::result_out_of_range) {
-        // Too small to tell from zero is still a number; too large for a double is not.
-        if (!seenSignificant || magnitude >= 0)
-            return std::nullopt;
-        return ascii.front() == '-' ? -0.0 : 0.0;
-    }
-    if (ec != std::errc() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
+    return negative ? -magnitude : magnitude;
 }
 
 double roundHalfEven(double value) {

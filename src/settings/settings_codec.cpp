@@ -1,5 +1,7 @@
 #include "settings/settings_codec.h"
 
+#include "numbers/nearest_binary.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <charconv>
@@ -7,7 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <system_error>
+#include <string_view>
 
 namespace vmx {
 
@@ -104,18 +106,13 @@ template <typename Char> float leadingNumber(const Char* text, std::size_t size)
     if (magnitude < -46)
         return 0.0f;
 
-    // Read "0.<significant digits>e<magnitude>" with correct rounding.
-    std::string normalized = "0.";
-    normalized.append(digits, firstSignificant);
-    normalized.push_back('e');
-    normalized.append(std::to_string(magnitude));
-    float value = 0.0f;
-    const std::from_chars_result read =
-        std::from_chars(normalized.data(), normalized.data() + normalized.size(), value,
-                        std::chars_format::general);
-    if (read.ec == std::errc::result_out_of_range)
-        return magnitude > 0 ? limit : 0.0f;
-    if (read.ec != std::errc() || !std::isfinite(value))
+    // The significant digits, read with correct rounding to float.
+    const std::string_view significant = std::string_view(digits).substr(firstSignificant);
+    const float value =
+        nearestFloat(significant, magnitude - static_cast<std::int64_t>(significant.size()));
+    if (std::isinf(value))
+        return limit;
+    if (value == 0.0f)
         return 0.0f;
     return negative ? -value : value;
 }
