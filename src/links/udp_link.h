@@ -32,6 +32,12 @@ public:
     // leaves the link closed.
     bool prepare(const QString& ipAddress, const QString& ipPort);
 
+    // The local port the next set-up binds: 5000 unless changed (the command line's
+    // --local-port); 0 takes a free port of the system's choice.
+    void setLocalPort(quint16 port) { localPort_ = port; }
+    // The port the socket is bound to once set up, 0 before.
+    quint16 boundPort() const { return socket_.localPort(); }
+
     // Sends the frame as one datagram to the destination of the set-up.
     bool send(QByteArrayView frame);
 
@@ -49,6 +55,7 @@ private:
     bool setUp_ = false;
     QHostAddress remoteHost_;
     quint16 remotePort_ = 0;
+    quint16 localPort_ = kLocalUdpPort;
 };
 
 } // namespace vmx
