@@ -16,6 +16,8 @@ esac
 "$here/scripts/demo.sh" --check-display
 (cd "$here" && scripts/setup.sh)
 if [ "${1:-}" = --here ]; then
-    exec "$here/${BUILD_DIR:-build}/src/velmarixon"
+    build_dir="${BUILD_DIR:-build}"
+    case "$build_dir" in /*) ;; *) build_dir="$here/$build_dir" ;; esac
+    exec "$build_dir/src/velmarixon"
 fi
 exec "$here/scripts/demo.sh"
