@@ -33,6 +33,14 @@ enum class Ending { CloseTool, CtrlC };
 class Demo {
 public:
     explicit Demo(const QString& buildDir) : buildDir_(buildDir) {}
+    // A check that failed midway still ends the demo through its own clean-up, so no simulator
+    // outlives the test.
+    ~Demo() {
+        if (script_.state() != QProcess::NotRunning) {
+            script_.terminate();
+            script_.waitForFinished(15000);
+        }
+    }
 
     QString folder() const { return buildDir_ + QStringLiteral("/demo"); }
     QString file(const char* name) const { return folder() + u'/' + QLatin1String(name); }
