@@ -35,8 +35,6 @@ public:
     // The local port the next set-up binds: 5000 unless changed (the command line's
     // --local-port); 0 takes a free port of the system's choice.
     void setLocalPort(quint16 port) { localPort_ = port; }
-    // The port the socket is bound to once set up, 0 before.
-    quint16 boundPort() const { return socket_.localPort(); }
 
     // Sends the frame as one datagram to the destination of the set-up.
     bool send(QByteArrayView frame);

@@ -77,10 +77,10 @@ void Device::handle(const QList<ParsedFrame>& frames, qint64 skipped, const Dest
         logSkipped(frame.skippedBefore);
         skipped -= frame.skippedBefore;
         emit logLine(describeFrame(frame) + origin);
-        // A frame too short to carry an address cannot be told apart; it is refused as before.
+        // A frame too short to carry an address is refused whatever the device's address.
         if (!settings_.address.isEmpty() && frame.status != FrameStatus::TooShort &&
             frame.address != settings_.address) {
-            emit logLine(QStringLiteral("-- no answer: not this device's address %1")
+            emit logLine(QStringLiteral("-- no answer: this device is at address %1")
                              .arg(printableBytes(settings_.address)));
             continue;
         }
