@@ -467,6 +467,8 @@ private slots:
         refused("payload beyond Latin-1", {"serial", "--payload", QStringLiteral("\u20AC")});
         refused("payload too long", {"serial", "--payload", QString(1001, u'9')});
         refused("unknown option", {"serial", "--baud", "9600"});
+        refused("address beyond the tool's", {"serial", "--address", "2080"});
+        refused("address not a number", {"serial", "--address", "1.5"});
         refused("missing value", {"serial", "--link"});
     }
     void readsOptions() {
@@ -549,6 +551,33 @@ private slots:
             QStringLiteral("tx %1  reply, payload 12.5 in 3 pieces").arg(hexBytes(second)),
         };
         QCOMPARE(lines, expected);
+    }
+
+    // A device at one address answers its own frames only and stays silent for the others, as
+    // on a shared line; a frame for it with a bad check is still refused.
+    void answersItsOwnAddressOnly() {
+        const auto parsed = [](const QStringList& arguments) {
+            return parseOptions(QStringList{"velmarixon-device-sim"} + arguments).options;
+        };
+        QCOMPARE(parsed({"serial"})->address, 1);
+        QCOMPARE(parsed({"udp", "--address", "123"})->address, 123);
+        QCOMPARE(addressCharacters(1), QByteArray("01"));
+        QCOMPARE(addressCharacters(123), hex("3C 33"));
+
+        QList<QByteArray> written;
+        AnswerSettings settings;
+        settings.mode = AnswerMode::Ack;
+        settings.address = addressCharacters(1);
+        Device device(settings, [&written](QByteArrayView piece, const Destination&) {
+            written.append(piece.toByteArray());
+            return true;
+        });
+        device.receiveStream(toolFrame("2", "RD", nullptr));
+        device.receiveStream(hex("07 30 32 52 44 46 45 03")); // address 02, bad check
+        device.receiveStream(toolFrame("1", "RD", nullptr));
+        device.receiveStream(hex("07 30 31 52 44 46 46 03")); // address 01, bad check
+        QTRY_COMPARE(written,
+                     (QList<QByteArray>{QByteArray(1, vmx::kAck), QByteArray(1, vmx::kNak)}));
     }
 
     void waitsBeforeAnswering() {

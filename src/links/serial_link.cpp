@@ -57,7 +57,7 @@ bool SerialLink::prepare(float portSelect, float baudSelect, float comFormat) {
 
     // Everything is set while the port is closed: a pseudo-terminal refuses some of these
     // settings once open, and a real port takes them all at opening.
-    port_.setPortName(serialPortPath(portNumber_));
+    port_.setPortName(explicitPath_.isEmpty() ? serialPortPath(portNumber_) : explicitPath_);
     if (!port_.setBaudRate(lineSettings_.baudRate) || !port_.setParity(lineSettings_.parity) ||
         !port_.setDataBits(lineSettings_.dataBits) || !port_.setStopBits(lineSettings_.stopBits) ||
         !port_.setFlowControl(QSerialPort::NoFlowControl))

@@ -38,6 +38,10 @@ public:
     // opened (it is closed then).
     bool prepare(float portSelect, float baudSelect, float comFormat);
 
+    // From now on every prepare opens this device path instead of the port that portSelect
+    // names (the command line's --port /dev/ttyUSB0); an empty path goes back to portSelect.
+    void setExplicitPath(const QString& path) { explicitPath_ = path; }
+
     // One write call per byte, nothing else, then the bytes are handed to the driver. False when
     // a byte is not accepted or the line refuses the write.
     bool writeFrame(QByteArrayView bytes);
@@ -67,6 +71,7 @@ private:
     quint64 opening_ = 0;
     quint64 closeQueuedFor_ = 0;
     int portNumber_ = 1;
+    QString explicitPath_;
     LineSettings lineSettings_; // the serial component's defaults: 9600, N, 8, 1
 };
 

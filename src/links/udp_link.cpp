@@ -56,9 +56,9 @@ bool UdpLink::prepare(const QString& ipAddress, const QString& ipPort) {
     const auto host = resolveIpv4(ipAddress, resolveHost_);
     if (!host)
         return false;
-    // No sharing: when another program holds local port 5000 the set-up fails. The socket is
+    // No sharing: when another program holds the local port the set-up fails. The socket is
     // not connected either, so answers from any source port are received.
-    if (!socket_.bind(QHostAddress::AnyIPv4, kLocalUdpPort, QAbstractSocket::DontShareAddress)) {
+    if (!socket_.bind(QHostAddress::AnyIPv4, localPort_, QAbstractSocket::DontShareAddress)) {
         socket_.close();
         return false;
     }

@@ -40,6 +40,10 @@ public:
     // A set-up that fails part-way leaves the link closed.
     bool prepare(const QString& ipAddress, const QString& ipPort);
 
+    // The local port the next set-up binds: 5000 unless changed (the command line's
+    // --local-port); 0 takes a free port of the system's choice.
+    void setLocalPort(quint16 port) { localPort_ = port; }
+
     // Sends the frame as one datagram to the destination of the set-up.
     bool send(QByteArrayView frame);
 
@@ -58,6 +62,7 @@ private:
     bool setUp_ = false;
     QHostAddress remoteHost_;
     quint16 remotePort_ = 0;
+    quint16 localPort_ = kLocalUdpPort;
 };
 
 } // namespace vmx

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <chrono>
@@ -9,6 +10,9 @@ namespace vmx {
 
 // How long the device has to answer a SEND.
 inline constexpr std::chrono::milliseconds kReplyTimeout{4000};
+
+// What the tool says when the watchdog expires, with its leading space.
+inline const QString kNoAnswerMessage = QStringLiteral(" Communication fail with device");
 
 // The reply watchdog. It keeps the meaning of the original timer control: a period and an
 // enabled flag, where a period of 0 never fires even while enabled (so it is inert until the

@@ -77,6 +77,13 @@ void Device::handle(const QList<ParsedFrame>& frames, qint64 skipped, const Dest
         logSkipped(frame.skippedBefore);
         skipped -= frame.skippedBefore;
         emit logLine(describeFrame(frame) + origin);
+        // A frame too short to carry an address is refused whatever the device's address.
+        if (!settings_.address.isEmpty() && frame.status != FrameStatus::TooShort &&
+            frame.address != settings_.address) {
+            emit logLine(QStringLiteral("-- no answer: this device is at address %1")
+                             .arg(printableBytes(settings_.address)));
+            continue;
+        }
         const QByteArray answer = answerFor(frame, settings_.mode, settings_.payload);
         if (answer.isEmpty()) {
             emit logLine(QStringLiteral("-- no answer (silent)"));

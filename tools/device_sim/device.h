@@ -32,6 +32,9 @@ struct AnswerSettings {
     int splitBytes = 0;
     int delayMs = 0;
     int gapMs = 20;
+    // The two address characters of the frames this device answers, as a device on a shared
+    // line does: it stays silent for every other address. Empty: it answers every address.
+    QByteArray address;
 };
 
 // The device's behaviour, apart from the line it sits on: it finds frames in what it receives,

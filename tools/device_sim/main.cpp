@@ -1,14 +1,16 @@
 #include "device_sim/device.h"
 #include "device_sim/pty_line.h"
-#include "device_sim/signal_watch.h"
 #include "device_sim/sim_options.h"
 #include "device_sim/udp_endpoint.h"
+
+#include "cli/signal_watch.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
 
 using namespace vmx::sim;
+using vmx::SignalWatch;
 
 namespace {
 
@@ -51,8 +53,9 @@ int main(int argc, char* argv[]) {
         QCoreApplication::quit();
     });
 
-    const AnswerSettings answers{options.answer, options.payload, options.splitBytes,
-                                 options.delayMs, options.gapMs};
+    const AnswerSettings answers{options.answer,     options.payload,
+                                 options.splitBytes, options.delayMs,
+                                 options.gapMs,      addressCharacters(options.address)};
     PtyLine line;
     UdpEndpoint endpoint;
     Device::Writer writer;
@@ -78,8 +81,11 @@ int main(int argc, char* argv[]) {
             printError(reason);
             QCoreApplication::exit(1);
         });
-        printLine(QStringLiteral("serial: %1 -> %2, answer %3; Ctrl+C ends and removes the link")
-                      .arg(line.linkPath(), line.slavePath(), answerModeName(options.answer)));
+        printLine(QStringLiteral("serial: %1 -> %2, address %3, answer %4; Ctrl+C ends and "
+                                 "removes the link")
+                      .arg(line.linkPath(), line.slavePath())
+                      .arg(options.address)
+                      .arg(answerModeName(options.answer)));
     } else {
         if (!endpoint.open(options.udpPort, &error)) {
             printError(error);
@@ -89,9 +95,11 @@ int main(int argc, char* argv[]) {
             device.receiveDatagram(bytes, from);
         });
         QObject::connect(&endpoint, &UdpEndpoint::ignored, &app, printLine);
-        printLine(QStringLiteral("udp: listening on 127.0.0.1:%1, answer %2; Ctrl+C ends")
-                      .arg(endpoint.localPort())
-                      .arg(answerModeName(options.answer)));
+        printLine(
+            QStringLiteral("udp: listening on 127.0.0.1:%1, address %2, answer %3; Ctrl+C ends")
+                .arg(endpoint.localPort())
+                .arg(options.address)
+                .arg(answerModeName(options.answer)));
     }
 
     const int status = QCoreApplication::exec();

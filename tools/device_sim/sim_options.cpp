@@ -3,6 +3,8 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
+#include "protocol/command_frame.h"
+
 namespace vmx::sim {
 
 namespace {
@@ -20,13 +22,15 @@ const QString kDescription = QStringLiteral(
     "      itself sends from and listens on 5000). Port 0 takes a free port, which is\n"
     "      printed.\n"
     "\n"
-    "A frame with a good check is answered as --answer says; a frame with a bad\n"
-    "check, or too short, is answered with NAK (nothing when silent). A reply is the\n"
-    "start byte 7, the frame's address and command, the payload, two check\n"
-    "characters and ETX 3. Every frame received and answer sent is printed in hex.\n"
+    "The device has one address (--address, default 1): like a device on a shared\n"
+    "line it stays silent for frames to any other address. A frame for it with a good\n"
+    "check is answered as --answer says; a frame with a bad check, or too short, is\n"
+    "answered with NAK (nothing when silent). A reply is the start byte 7, the\n"
+    "frame's address and command, the payload, two check characters and ETX 3.\n"
+    "Every frame received and answer sent is printed in hex.\n"
     "\n"
     "Examples:\n"
-    "  velmarixon-device-sim serial --link COM2 --answer ack\n"
+    "  velmarixon-device-sim serial --link COM2 --answer ack --address 7\n"
     "  velmarixon-device-sim udp --port 6000 --payload 42.0 --split 3 --delay-ms 500\n"
     "  velmarixon-device-sim serial --answer silent   (the tool reports a timeout)");
 
@@ -39,6 +43,17 @@ std::optional<int> boundedNumber(const QString& text, int lowest, int highest) {
 }
 
 } // namespace
+
+QByteArray addressCharacters(int address) {
+    CommandFrame frame;
+    float commandLength = 0;
+    if (buildCommandFrame(QString::number(address), u"X", frame, commandLength) != FrameError::None)
+        return {};
+    QByteArray characters;
+    characters.append(char(frame.addressTens));
+    characters.append(char(frame.addressUnits));
+    return characters;
+}
 
 bool isPlainLinkName(const QString& name) {
     return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') &&
@@ -75,7 +90,11 @@ OptionsResult parseOptions(const QStringList& arguments) {
         QStringLiteral("gap-ms"),
         QStringLiteral("Pause between the pieces of a split answer (default 20)."),
         QStringLiteral("ms"));
-    parser.addOptions({help, link, port, answer, payload, split, delay, gap});
+    const QCommandLineOption address(
+        QStringLiteral("address"),
+        QStringLiteral("The device's address, 0 to %1 (default 1).").arg(kMaxAddress),
+        QStringLiteral("n"));
+    parser.addOptions({help, link, port, answer, payload, split, delay, gap, address});
     parser.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("serial or udp."));
 
     OptionsResult result;
@@ -170,6 +189,7 @@ OptionsResult parseOptions(const QStringList& arguments) {
         {split, 1, kMaxSplitBytes, "a number of bytes", options.splitBytes},
         {delay, 0, kMaxDelayMs, "a number", options.delayMs},
         {gap, 0, kMaxGapMs, "a number", options.gapMs},
+        {address, 0, kMaxAddress, "an address", options.address},
     };
     for (const auto& number : numbers) {
         if (!parser.isSet(number.option))

@@ -25,6 +25,7 @@ struct SimOptions {
     int splitBytes = 0; // 0: each answer in one piece
     int delayMs = 0;    // from a frame's arrival to the first byte of its answer
     int gapMs = 20;     // between the pieces of a split answer
+    int address = 1;    // the device answers frames for this address only
 };
 
 // Limits of the numeric options and of the payload.
@@ -32,6 +33,8 @@ inline constexpr int kMaxDelayMs = 600000;
 inline constexpr int kMaxGapMs = 10000;
 inline constexpr int kMaxSplitBytes = 65535;
 inline constexpr qsizetype kMaxPayloadBytes = 1000;
+// The highest address the tool can send: its tens value goes up to 207.
+inline constexpr int kMaxAddress = 2079;
 
 struct OptionsResult {
     std::optional<SimOptions> options; // set when the arguments are usable
@@ -43,6 +46,10 @@ struct OptionsResult {
 // Reads the command line (arguments[0] is the program). Anything it cannot use is refused with
 // a one-line reason rather than guessed at.
 OptionsResult parseOptions(const QStringList& arguments);
+
+// The two address characters the tool sends for this address (0..kMaxAddress), taken from the
+// tool's own frame builder: "01" for 1, "<3" for 123.
+QByteArray addressCharacters(int address);
 
 // True for a name that can stand as a link in the current directory: not empty, no path
 // separator, not "." or "..".

@@ -1,4 +1,4 @@
-#include "device_sim/signal_watch.h"
+#include "cli/signal_watch.h"
 
 #include <QSocketNotifier>
 
@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace vmx::sim {
+namespace vmx {
 
 namespace {
 
@@ -61,4 +61,4 @@ void SignalWatch::drain() {
     }
 }
 
-} // namespace vmx::sim
+} // namespace vmx

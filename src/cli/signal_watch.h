@@ -4,10 +4,11 @@
 
 class QSocketNotifier;
 
-namespace vmx::sim {
+namespace vmx {
 
-// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the event loop, so the program can tidy
-// up (remove its link) before it ends. One instance at a time.
+// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the event loop, so a command-line program
+// can tidy up (the simulator removes its link, velmarixon-send reports the status so far) before
+// it ends. One instance at a time.
 class SignalWatch : public QObject {
     Q_OBJECT
 public:
@@ -27,4 +28,4 @@ private:
     QSocketNotifier* notifier_ = nullptr;
 };
 
-} // namespace vmx::sim
+} // namespace vmx

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Starts the tool on two simulated devices, so that it answers at once without a device. A demo
+# folder inside the build folder holds COM1, a link to a device simulator's pseudo-terminal, and
+# velmarixon.ini, which selects Com1 and aims the IP fields at a second simulator on UDP at
+# 127.0.0.1. Closing the tool, or Ctrl+C, ends both simulators and removes the link. A later
+# start reuses the folder and keeps the settings EXIT saved there. start.sh calls it after
+# building.
+#
+#   BUILD_DIR             the build folder (default: build/ in the repository)
+#   VELMARIXON_DEMO_DIR   the demo folder (default: demo/ in the build folder)
+#   VELMARIXON_DEMO_TOOL  a shell command started in the demo folder instead of the window
+#
+# demo.sh --check-display only checks that the window has a display to go on.
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+build_dir="${BUILD_DIR:-build}"
+case "$build_dir" in /*) ;; *) build_dir="$repo/$build_dir" ;; esac
+demo_dir="${VELMARIXON_DEMO_DIR:-$build_dir/demo}"
+sim="$build_dir/tools/velmarixon-device-sim"
+window="$build_dir/src/velmarixon"
+tool="${VELMARIXON_DEMO_TOOL:-}"
+address=1 # of both simulated devices, and of a first start's settings
+
+check_display() {
+    case "${QT_QPA_PLATFORM:-}" in
+    "" | xcb* | wayland*)
+        if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+            echo "No display to show the window on (DISPLAY is not set): run  xvfb-run -a ./scripts/start.sh  instead." >&2
+            return 1
+        fi
+        ;;
+    esac
+}
+
+if [ "${1:-}" = --check-display ]; then
+    check_display
+    exit
+fi
+[ -n "$tool" ] || check_display
+not_built() {
+    echo "$1 is not built; run ./scripts/start.sh" >&2
+    exit 1
+}
+[ -x "$sim" ] || not_built "$sim"
+[ -n "$tool" ] || [ -x "$window" ] || not_built "$window"
+
+mkdir -p "$demo_dir"
+cd "$demo_dir"
+
+serial_pid="" udp_pid="" tool_pid="" serial_pty=""
+cleanup() {
+    trap - EXIT INT TERM HUP
+    local pid
+    for pid in $tool_pid $serial_pid $udp_pid; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in $tool_pid $serial_pid $udp_pid; do wait "$pid" 2>/dev/null || true; done
+    # The simulator removes its link as it ends; one that was killed outright leaves it behind.
+    if [ -n "$serial_pty" ] && [ "$(readlink COM1 2>/dev/null)" = "$serial_pty" ]; then
+        rm -f COM1
+    fi
+}
+trap cleanup EXIT
+trap 'cleanup; exit 130' INT
+trap 'cleanup; exit 143' TERM
+trap 'cleanup; exit 129' HUP
+
+# Prints the simulator's first line, which it writes once it is ready; fails when the simulator
+# ends first or is not ready within 10 s.
+wait_ready() {
+    local pid=$1 log=$2 pattern=$3 i
+    for ((i = 0; i < 200; i++)); do
+        grep -m1 -E "$pattern" "$log" 2>/dev/null && return 0
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.05
+    done
+    return 1
+}
+
+failed_to_start() {
+    echo "The $1 device simulator did not start:" >&2
+    cat "$2" >&2
+    exit 1
+}
+
+"$sim" serial --link COM1 --address "$address" </dev/null >serial-device.log 2>&1 &
+serial_pid=$!
+ready=$(wait_ready "$serial_pid" serial-device.log '^serial: ') ||
+    failed_to_start serial serial-device.log
+serial_pty=${ready#* -> }
+serial_pty=${serial_pty%%,*}
+
+# The UDP simulator takes the port the settings file holds when it is free, so a saved file
+# stays as it is; otherwise a free port, which then goes into the file's IP port line.
+stored_port=""
+if [ -f velmarixon.ini ]; then
+    stored_port=$(sed -n '6s/^"[^"]*","\([0-9]\{1,5\}\)"\r\{0,1\}$/\1/p' velmarixon.ini)
+fi
+udp_ready=""
+for port in $stored_port 0; do
+    "$sim" udp --port "$port" --address "$address" </dev/null >udp-device.log 2>&1 &
+    udp_pid=$!
+    if udp_ready=$(wait_ready "$udp_pid" udp-device.log '^udp: listening'); then
+        break
+    fi
+    wait "$udp_pid" 2>/dev/null || true
+    udp_pid=""
+done
+[ -n "$udp_pid" ] || failed_to_start UDP udp-device.log
+udp_port=$(sed 's/.*127\.0\.0\.1:\([0-9]*\),.*/\1/' <<<"$udp_ready")
+
+# True when the file has the seven CR LF lines the window writes, the sixth the IP port.
+window_shaped() {
+    [ -z "$(tail -c 1 velmarixon.ini)" ] &&
+        awk '!/\r$/ { bad = 1 } END { exit bad || NR != 7 }' velmarixon.ini &&
+        sed -n 6p velmarixon.ini | grep -q $'^"IP port=","[^"]*"\r$'
+}
+
+if [ ! -e velmarixon.ini ]; then
+    # What the window writes, with Com1 chosen and the IP fields on the UDP simulator.
+    printf '"Serial port=",1\r\n"Baud rate=",4\r\n"Address=",%s\r\n"Command=","RD"\r\n"IP Address=","127.0.0.1"\r\n"IP port=","%s"\r\n"COM format=",0\r\n' \
+        "$address" "$udp_port" >velmarixon.ini.new
+    mv velmarixon.ini.new velmarixon.ini
+elif [ "$stored_port" != "$udp_port" ]; then
+    if window_shaped; then
+        # Only the port line changes, written as the window writes it; a rename replaces the file
+        # whole, as EXIT does.
+        awk -v port="$udp_port" 'NR == 6 { printf "\"IP port=\",\"%s\"\r\n", port; next } { print }' \
+            velmarixon.ini >velmarixon.ini.new
+        mv velmarixon.ini.new velmarixon.ini
+    else
+        echo "Note: velmarixon.ini here is not as the window writes it and is left alone; the UDP device is on port $udp_port."
+    fi
+fi
+
+cat <<EOF
+Velmarixon demo in $demo_dir
+  Com1: a simulated device at address $address on a pseudo-terminal (its log: serial-device.log)
+  Udp:  a simulated device at address $address on 127.0.0.1:$udp_port (its log: udp-device.log)
+Press Enter in the window to SEND RD over Com1: the reply 12.5 appears. Choose Udp and press
+SEND to ask over UDP. EXIT keeps the settings here for the next start; closing the window or
+Ctrl+C here ends the demo. With real devices: ./scripts/start.sh --here
+EOF
+
+# In the background, so that Ctrl+C reaches the trap at once; the terminal stays its input.
+if [ -n "$tool" ]; then
+    sh -c "$tool" <&0 &
+else
+    "$window" <&0 &
+fi
+tool_pid=$!
+status=0
+wait "$tool_pid" || status=$?
+tool_pid=""
+exit "$status"

@@ -1,0 +1,281 @@
+#include "cli/send_options.h"
+
+#include "protocol/command_frame.h"
+#include "settings/option_codes.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+namespace vmx {
+
+namespace {
+
+const QString kDescription = QStringLiteral(
+    "Sends one command frame as the Velmarixon window's SEND does and prints the answer\n"
+    "as its message window shows it: ACK, NAK or the reply's payload, one line each.\n"
+    "\n"
+    "Defaults come from velmarixon.ini in the current folder when there is one (the\n"
+    "window's settings), else from the window's defaults; options override them. The\n"
+    "settings file is never written.\n"
+    "\n"
+    "  --port COM1 ... COM4   as the window: a file COMn in the current folder, else\n"
+    "                         /dev/ttyS0 ... /dev/ttyS3\n"
+    "  --port /dev/ttyUSB0    any other name is opened as a serial device\n"
+    "  --port udp:HOST:PORT   one datagram from local port 5000 (see --local-port);\n"
+    "                         answers from any sender are shown\n"
+    "  --port udp             UDP to the IP address and port of the settings file\n"
+    "\n"
+    "A missing answer prints \" Communication fail with device\" on standard error.\n"
+    "Exit status: 0 every exchange got a reply or ACK, 1 one got NAK, 2 one got no\n"
+    "answer in time, 3 the link could not be prepared or written, 64 usage error.\n"
+    "Ctrl+C ends a run of --count exchanges with the status so far.\n"
+    "\n"
+    "Examples:\n"
+    "  velmarixon-send --port COM1 --address 1 --command RD\n"
+    "  velmarixon-send --port udp:127.0.0.1:6000 --local-port 0 --count 10 --interval-ms 1000 "
+    "--timestamps");
+
+const QRegularExpression kComPort(QStringLiteral("^COM([1-4])$"),
+                                  QRegularExpression::CaseInsensitiveOption);
+
+// A whole decimal number within the bounds, digits only.
+std::optional<int> boundedNumber(const QString& text, int lowest, int highest) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
+    if (!digits.match(text).hasMatch())
+        return std::nullopt;
+    const int value = text.toInt();
+    if (value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+
+// Reads --port into the command line; false with the reason in line.error.
+bool readPort(const QString& text, CommandLine& line) {
+    if (const auto com = kComPort.match(text); com.hasMatch()) {
+        line.portSelect = float(com.captured(1).toInt() - 1);
+        return true;
+    }
+    if (text.compare(u"udp", Qt::CaseInsensitive) == 0) {
+        line.portSelect = kUdpPortSelect;
+        return true;
+    }
+    if (text.startsWith(u"udp:", Qt::CaseInsensitive)) {
+        const QString hostAndPort = text.mid(4);
+        const qsizetype colon = hostAndPort.lastIndexOf(u':');
+        const QString host = hostAndPort.left(colon);
+        if (colon <= 0 || host.trimmed().isEmpty() ||
+            !boundedNumber(hostAndPort.mid(colon + 1), 1, 65535)) {
+            line.error = QStringLiteral("--port udp:HOST:PORT needs a host and a port from 1 to "
+                                        "65535, for example udp:127.0.0.1:6000.");
+            return false;
+        }
+        line.portSelect = kUdpPortSelect;
+        line.ipAddress = host;
+        line.ipPort = hostAndPort.mid(colon + 1);
+        return true;
+    }
+    if (text.isEmpty()) {
+        line.error = QStringLiteral("--port needs COM1 to COM4, a device path or udp:HOST:PORT.");
+        return false;
+    }
+    line.portSelect = 0.0f;
+    line.serialPath = text;
+    return true;
+}
+
+// The option button a caption names (the window's "19200", "N81"), within one group.
+std::optional<float> selectorForCaption(OptionGroup group, const QString& caption) {
+    for (const OptionButton& button : kOptionButtons) {
+        if (button.group == group &&
+            caption.compare(QLatin1String(button.caption), Qt::CaseInsensitive) == 0)
+            return button.selectorValue;
+    }
+    return std::nullopt;
+}
+
+// The selector the window ends up with for a stored code: the matching button's, or 0 when no
+// button matches (the window then chooses none and keeps its initial 0).
+float selectorForFileCode(OptionGroup group, float code) {
+    const OptionButton* button = buttonForFileCode(group, code);
+    return button ? button->selectorValue : 0.0f;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kDescription);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this text."));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("COM1..COM4, a serial device path, udp:HOST:PORT "
+                                                 "or udp."),
+                                  QStringLiteral("port"));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  QStringLiteral("1200, 2400, 9600 or 19200."),
+                                  QStringLiteral("rate"));
+    const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("E71 or N81."),
+                                    QStringLiteral("format"));
+    const QCommandLineOption address(QStringLiteral("address"),
+                                     QStringLiteral("The device address, as typed in the window."),
+                                     QStringLiteral("n"));
+    const QCommandLineOption command(
+        QStringLiteral("command"), QStringLiteral("The command text, at most 18 characters sent."),
+        QStringLiteral("text"));
+    const QCommandLineOption timeout(QStringLiteral("timeout-ms"),
+                                     QStringLiteral("How long an answer may take (default 4000)."),
+                                     QStringLiteral("ms"));
+    const QCommandLineOption count(
+        QStringLiteral("count"),
+        QStringLiteral("Number of exchanges (default 1); 0 repeats until Ctrl+C."),
+        QStringLiteral("n"));
+    const QCommandLineOption interval(
+        QStringLiteral("interval-ms"),
+        QStringLiteral("From the start of one exchange to the start of the next (default 0)."),
+        QStringLiteral("ms"));
+    const QCommandLineOption localPort(
+        QStringLiteral("local-port"),
+        QStringLiteral("UDP: the local port frames leave from and answers come to (default "
+                       "5000); 0 takes a free one."),
+        QStringLiteral("port"));
+    const QCommandLineOption echo(QStringLiteral("echo"),
+                                  QStringLiteral("Prints the frame in hex first, as MESSAGE shows "
+                                                 "it."));
+    const QCommandLineOption timestamps(
+        QStringLiteral("timestamps"),
+        QStringLiteral("Starts each line with the time, ISO 8601 with milliseconds."));
+    const QCommandLineOption settings(
+        QStringLiteral("settings"),
+        QStringLiteral("Takes the defaults from this settings file instead of velmarixon.ini."),
+        QStringLiteral("file"));
+    parser.addOptions({help, port, baud, format, address, command, timeout, count, interval,
+                       localPort, echo, timestamps, settings});
+
+    CommandLine line;
+    if (!parser.parse(arguments)) {
+        line.error = parser.errorText();
+        return line;
+    }
+    if (parser.isSet(help)) {
+        line.helpRequested = true;
+        line.helpText = parser.helpText();
+        return line;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        line.error = QStringLiteral("Unexpected argument '%1'; every value follows its option.")
+                         .arg(parser.positionalArguments().constFirst());
+        return line;
+    }
+
+    if (parser.isSet(port) && !readPort(parser.value(port), line))
+        return line;
+    if (parser.isSet(baud)) {
+        line.baudSelect = selectorForCaption(OptionGroup::Baud, parser.value(baud));
+        if (!line.baudSelect) {
+            line.error = QStringLiteral("--baud takes 1200, 2400, 9600 or 19200.");
+            return line;
+        }
+    }
+    if (parser.isSet(format)) {
+        line.comFormat = selectorForCaption(OptionGroup::Format, parser.value(format));
+        if (!line.comFormat) {
+            line.error = QStringLiteral("--format takes E71 or N81.");
+            return line;
+        }
+    }
+    if (parser.isSet(address))
+        line.address = parser.value(address);
+    if (parser.isSet(command))
+        line.command = parser.value(command);
+
+    // The numeric options: each bounded, each with its own wording of the range.
+    const struct {
+        const QCommandLineOption& option;
+        int lowest;
+        int highest;
+        std::optional<int>& target;
+    } numbers[] = {
+        {timeout, 1, 3600000, line.timeoutMs},
+        {count, 0, 100000000, line.count},
+        {interval, 0, 86400000, line.intervalMs},
+    };
+    for (const auto& number : numbers) {
+        if (!parser.isSet(number.option))
+            continue;
+        number.target = boundedNumber(parser.value(number.option), number.lowest, number.highest);
+        if (!number.target) {
+            line.error = QStringLiteral("--%1 takes a whole number from %2 to %3.")
+                             .arg(number.option.names().constFirst())
+                             .arg(number.lowest)
+                             .arg(number.highest);
+            return line;
+        }
+    }
+    if (parser.isSet(localPort)) {
+        const auto value = boundedNumber(parser.value(localPort), 0, 65535);
+        if (!value) {
+            line.error = QStringLiteral("--local-port takes a port from 0 to 65535.");
+            return line;
+        }
+        line.localPort = quint16(*value);
+    }
+    line.echo = parser.isSet(echo);
+    line.timestamps = parser.isSet(timestamps);
+    if (parser.isSet(settings)) {
+        line.settingsPath = parser.value(settings);
+        if (line.settingsPath.isEmpty()) {
+            line.error = QStringLiteral("--settings needs a file name.");
+            return line;
+        }
+    }
+    return line;
+}
+
+PlanResult planSend(const CommandLine& line, const Settings& settings) {
+    SendPlan plan;
+    plan.selection.portSelect =
+        line.portSelect.value_or(selectorForFileCode(OptionGroup::Port, settings.iniPort));
+    plan.selection.baudSelect =
+        line.baudSelect.value_or(selectorForFileCode(OptionGroup::Baud, settings.iniBaud));
+    plan.selection.comFormat = line.comFormat.value_or(settings.comFormat);
+    plan.serialPath = line.serialPath;
+    plan.ipAddress = line.ipAddress.value_or(settings.ipAddress);
+    plan.ipPort = line.ipPort.value_or(settings.ipPort);
+    plan.localPort = line.localPort.value_or(kLocalUdpPort);
+    // The address box shows the stored number in its shortest form, as the window fills it.
+    plan.addressText = line.address.value_or(formatSettingsNumber(settings.iniAddress));
+    plan.commandText = line.command.value_or(settings.iniCommand);
+    if (line.timeoutMs)
+        plan.timeout = std::chrono::milliseconds(*line.timeoutMs);
+    plan.count = line.count.value_or(1);
+    plan.interval = std::chrono::milliseconds(line.intervalMs.value_or(0));
+    plan.echo = line.echo;
+    plan.timestamps = line.timestamps;
+
+    // The window would only find out after preparing the link; a script is better told now.
+    CommandFrame frame;
+    float commandLength = 0;
+    const auto from = [](const std::optional<QString>& option) {
+        return option ? QStringLiteral("") : QStringLiteral(" (from the settings file)");
+    };
+    switch (buildCommandFrame(plan.addressText, plan.commandText, frame, commandLength)) {
+    case FrameError::None:
+        break;
+    case FrameError::AddressNotANumber:
+    case FrameError::AddressOutOfRange:
+        return {std::nullopt, QStringLiteral("The address '%1'%2 is no device address: give a "
+                                             "number from 0 to 2079 with --address.")
+                                  .arg(plan.addressText, from(line.address))};
+    case FrameError::EmptyCommand:
+        return {std::nullopt, QStringLiteral("The command%1 is empty: give one with --command.")
+                                  .arg(from(line.command))};
+    case FrameError::CharacterNotSingleByte:
+        return {std::nullopt, QStringLiteral("The command '%1'%2 has a character beyond Latin-1.")
+                                  .arg(plan.commandText, from(line.command))};
+    }
+    return {plan, QString()};
+}
+
+} // namespace vmx

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/send_operation.h"
+#include "links/udp_link.h"
+#include "settings/settings_codec.h"
+#include "supervision/reply_watchdog.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+
+namespace vmx {
+
+// Exit statuses of velmarixon-send. For several exchanges the highest one counts.
+inline constexpr int kExitAnswered = 0;   // every exchange got a reply or ACK
+inline constexpr int kExitRefused = 1;    // an exchange got NAK
+inline constexpr int kExitTimedOut = 2;   // an exchange got no answer in time
+inline constexpr int kExitLinkFailed = 3; // the link could not be prepared or written
+inline constexpr int kExitUsage = 64;     // the command line or the settings file is unusable
+
+// What the command line says, checked for form; unset values come from the settings file.
+struct CommandLine {
+    bool helpRequested = false;
+    QString helpText;
+    QString error; // a usage error, one line
+
+    QString settingsPath; // --settings; empty: velmarixon.ini in the current folder, if any
+
+    std::optional<float> portSelect; // --port: 0..3 for COM1..COM4 and a device path, 99 UDP
+    QString serialPath;              // --port with a device path
+    std::optional<QString> ipAddress, ipPort; // --port udp:HOST:PORT
+    std::optional<float> baudSelect;          // --baud, as the option button's selector
+    std::optional<float> comFormat;           // --format
+    std::optional<QString> address, command;
+    std::optional<quint16> localPort;
+    std::optional<int> timeoutMs, count, intervalMs;
+    bool echo = false;
+    bool timestamps = false;
+};
+
+// Everything one run needs.
+struct SendPlan {
+    LinkSelection selection;
+    QString serialPath; // opened instead of the port portSelect names when set
+    QString ipAddress;
+    QString ipPort;
+    quint16 localPort = kLocalUdpPort;
+    QString addressText;
+    QString commandText;
+    std::chrono::milliseconds timeout = kReplyTimeout;
+    int count = 1; // 0: until stopped
+    std::chrono::milliseconds interval{0};
+    bool echo = false;
+    bool timestamps = false;
+};
+
+struct PlanResult {
+    std::optional<SendPlan> plan;
+    QString error; // a usage error, one line
+};
+
+// Reads the arguments (arguments[0] is the program). Pure: it neither reads files nor opens
+// anything.
+CommandLine parseCommandLine(const QStringList& arguments);
+
+// The settings as the window would apply them at start-up, overridden by the command line. An
+// address or command from which the window's frame builder cannot build a frame is a usage error.
+PlanResult planSend(const CommandLine& line, const Settings& settings);
+
+} // namespace vmx
