@@ -14,18 +14,7 @@ shift || true
 targets=("$@")
 ((${#targets[@]})) || targets=(fuzz_settings_codec fuzz_reply_assembler fuzz_command_frame)
 
-packages=(cmake make clang libclang-rt-14-dev qt6-base-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/need-packages.sh cmake make clang libclang-rt-14-dev qt6-base-dev
 
 build_dir=build-fuzz
 CXX=clang++ cmake -S . -B "$build_dir" -DVELMARIXON_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -9,18 +9,7 @@ build_dir="${BUILD_DIR:-build}"
 case "$build_dir" in /*) ;; *) build_dir="$repo/$build_dir" ;; esac
 
 if [ -z "${VELMARIXON_ON_XVFB:-}" ]; then
-    packages=(xvfb imagemagick xdotool)
-    missing=()
-    for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-    done
-    if ((${#missing[@]})); then
-        echo "Installing: ${missing[*]}"
-        sudo=""
-        [ "$(id -u)" -eq 0 ] || sudo="sudo"
-        $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-    fi
+    "$repo/scripts/need-packages.sh" xvfb imagemagick xdotool
     "$repo/scripts/setup.sh"
     VELMARIXON_ON_XVFB=1 exec xvfb-run -a -s '-screen 0 1280x800x24' "$0" "$@"
 fi

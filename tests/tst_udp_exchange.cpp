@@ -129,32 +129,32 @@ private slots:
     void hostNameInTheIpBoxIsResolved() {
         // The only name known leads to 127.0.0.1, so the datagram cannot leave the machine.
         FakeResolver names;
-        names.know(QStringLiteral("device.example"), {kLoopback});
+        names.know(QStringLiteral("field-device"), {kLoopback});
         UdpWindow w(names.resolver());
         QVERIFY(w.start());
 
-        w.box("Text3")->setText(QStringLiteral("unknown.example"));
+        w.box("Text3")->setText(QStringLiteral("unknown-device"));
         w.click("Command1");
         QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
         QVERIFY(!w.form().udpLink().isSetUp());
         QVERIFY(w.peer.quiet());
 
-        w.box("Text3")->setText(QStringLiteral("device.example"));
+        w.box("Text3")->setText(QStringLiteral("field-device"));
         w.click("Command1");
         QCOMPARE(w.peer.next().data(), kDefaultFrame);
         QCOMPARE(w.form().udpLink().remoteHost(), kLoopback);
         QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
-        QCOMPARE(names.askedNames(), (QStringList{"unknown.example", "device.example"}));
-        QCOMPARE(w.form().settings().ipAddress, QStringLiteral("device.example"));
+        QCOMPARE(names.askedNames(), (QStringList{"unknown-device", "field-device"}));
+        QCOMPARE(w.form().settings().ipAddress, QStringLiteral("field-device"));
     }
 
     void nameServerThatAnswersLateHoldsSendForAtMostTwoSeconds() {
         FakeResolver names;
-        names.know(QStringLiteral("slow.example"), {kLoopback});
-        names.answerLate(QStringLiteral("slow.example"), 5s);
+        names.know(QStringLiteral("slow-device"), {kLoopback});
+        names.answerLate(QStringLiteral("slow-device"), 5s);
         UdpWindow w(names.resolver());
         QVERIFY(w.start());
-        w.box("Text3")->setText(QStringLiteral("slow.example"));
+        w.box("Text3")->setText(QStringLiteral("slow-device"));
 
         // SEND runs from the event loop, as a click does; a heartbeat measures the longest time
         // the loop was held.
