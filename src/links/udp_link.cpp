@@ -5,6 +5,8 @@
 #include <QAbstractSocket>
 #include <QHostInfo>
 #include <QNetworkDatagram>
+#include <QTimer>
+#include <QVariant>
 
 #include <limits>
 
@@ -61,6 +63,9 @@ bool UdpLink::prepare(const QString& ipAddress, const QString& ipPort) {
         socket_.close();
         return false;
     }
+    // Room for a burst: datagrams that arrive while the window is busy wait here instead of
+    // being dropped (the system may grant less).
+    socket_.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
 
     remoteHost_ = *host;
     remotePort_ = quint16(*port);
@@ -75,12 +80,30 @@ bool UdpLink::send(QByteArrayView frame) {
     return sent == frame.size();
 }
 
+void UdpLink::readNextTurn() {
+    readScheduled_ = false;
+    readPendingDatagrams();
+}
+
 void UdpLink::readPendingDatagrams() {
     // One notification may stand for several queued datagrams; each is reported on its own.
+    // Under a flood the queue refills as fast as it is read: after a share of it the window
+    // gets its turn to show and paint, and the rest is read on the next turn of the event loop.
+    int datagrams = 0;
+    qint64 bytes = 0;
     while (socket_.hasPendingDatagrams()) {
+        if (datagrams == kMaxDatagramsPerTurn || bytes >= kMaxBytesPerTurn) {
+            if (!readScheduled_) {
+                readScheduled_ = true;
+                QTimer::singleShot(0, this, &UdpLink::readNextTurn);
+            }
+            return;
+        }
         const QNetworkDatagram datagram = socket_.receiveDatagram();
         if (!datagram.isValid())
             break;
+        ++datagrams;
+        bytes += datagram.data().size();
         // An empty datagram delivers nothing, so it is passed over.
         if (!datagram.data().isEmpty())
             emit datagramReceived(datagram.data());
