@@ -5,7 +5,6 @@
 #include <QAbstractSocket>
 #include <QHostInfo>
 #include <QNetworkDatagram>
-#include <QTimer>
 #include <QVariant>
 
 #include <limits>
@@ -80,25 +79,16 @@ bool UdpLink::send(QByteArrayView frame) {
     return sent == frame.size();
 }
 
-void UdpLink::readNextTurn() {
-    readScheduled_ = false;
-    readPendingDatagrams();
-}
-
 void UdpLink::readPendingDatagrams() {
     // One notification may stand for several queued datagrams; each is reported on its own.
     // Under a flood the queue refills as fast as it is read: after a share of it the window
-    // gets its turn to show and paint, and the rest is read on the next turn of the event loop.
+    // gets its turn to show and paint. The socket reports the rest again on the next turn of
+    // the event loop: each read lets it notify once more while datagrams wait.
     int datagrams = 0;
     qint64 bytes = 0;
     while (socket_.hasPendingDatagrams()) {
-        if (datagrams == kMaxDatagramsPerTurn || bytes >= kMaxBytesPerTurn) {
-            if (!readScheduled_) {
-                readScheduled_ = true;
-                QTimer::singleShot(0, this, &UdpLink::readNextTurn);
-            }
+        if (datagrams == kMaxDatagramsPerTurn || bytes >= kMaxBytesPerTurn)
             return;
-        }
         const QNetworkDatagram datagram = socket_.receiveDatagram();
         if (!datagram.isValid())
             break;

@@ -47,13 +47,11 @@ private:
     // loop before the rest waits for the next.
     static constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
     static constexpr int kMaxDatagramsPerTurn = 1024;
-    static constexpr qint64 kMaxBytesPerTurn = 256 * 1024;
+    static constexpr qint64 kMaxBytesPerTurn = 64 * 1024;
 
     void readPendingDatagrams();
-    void readNextTurn();
 
     QUdpSocket socket_;
-    bool readScheduled_ = false;
     bool setUp_ = false;
     QHostAddress remoteHost_;
     quint16 remotePort_ = 0;
