@@ -1,5 +1,6 @@
 // Appends reply lines through the window's real receive path and prints how fast, how the cost
-// of a line changes as the message window grows, and the memory it takes per line.
+// of a line changes as the message window grows (past its 100,000 lines the oldest go, which
+// the last slice pays for), and the memory it takes per kept line.
 //
 //   bench_message_window [lines] [runs]   (default 200000 lines; runs: a part of the run names,
 //                                          e.g. "bursts"; run with QT_QPA_PLATFORM=offscreen)
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPlainTextEdit>
 
 #include <algorithm>
 #include <unistd.h>
@@ -43,9 +45,9 @@ double residentBytes() {
 
 struct Figures {
     double linesPerSecond;
-    double firstUs; // median cost per line over the first slice
-    double lastUs;  // and over the last slice
-    double bytesPerLine;
+    double firstUs;      // median cost per line over the first slice
+    double lastUs;       // and over the last slice
+    double bytesPerLine; // per kept line
 };
 
 // Feeds `lines` replies, `burst` per turn of the event loop, and times each turn.
@@ -75,10 +77,12 @@ Figures run(int lines, int burst, Receive receive) {
             lineNs[static_cast<size_t>(first + i)] = each;
     }
     const double seconds = double(total.nsecsElapsed()) / 1e9;
-    // Every line is still held here, so this is the run's peak.
+    // Every kept line is still held here, so this is the run's peak; beyond the window's line
+    // bound the oldest lines have gone.
+    const int kept = std::min(lines, vmx::MessageWindowLimits{}.lines);
     const double residentAfter = residentBytes();
 
-    if (form.messageWindow().text().count(QLatin1String("\r\n")) != lines)
+    if (form.messageWindow().text().count(QLatin1String("\r\n")) != kept)
         std::fprintf(stderr, "line count mismatch\n");
 
     // The median over a slice: a turn slowed by another process on the machine does not count.
@@ -88,7 +92,68 @@ Figures run(int lines, int burst, Receive receive) {
         return slice_[static_cast<size_t>(slice / 2)] / 1000.0;
     };
     return {lines / seconds, median(0), median(lines - slice),
-            (residentAfter - residentBefore) / lines};
+            (residentAfter - residentBefore) / kept};
+}
+
+// Lines per second when every reply arrives alone and the window is painted after each one.
+// The message window's size and font are handed out for the plain loop.
+double singleRepliesRate(int lines, Receive receive, QSize& viewSize, QFont& viewFont) {
+    vmx::MainFormSeams seams;
+    seams.showMessage = [](QWidget*, const QString&) {};
+    seams.endProgram = [] {};
+    vmx::MainForm form(seams);
+    form.show();
+    QApplication::processEvents();
+    const auto* view = form.findChild<QPlainTextEdit*>(QStringLiteral("Text2"));
+    viewSize = view->size();
+    viewFont = view->font();
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < lines; ++i) {
+        (form.*receive)(replyFor(i));
+        QApplication::processEvents();
+    }
+    form.messageWindow().flush();
+    QApplication::processEvents();
+    return lines / (double(clock.nsecsElapsed()) / 1e9);
+}
+
+// The same lines appended one at a time to a plain QPlainTextEdit of the message window's size,
+// painted after each.
+double plainAppendRate(int lines, QSize size, const QFont& font) {
+    QPlainTextEdit plain;
+    plain.resize(size);
+    plain.setFont(font);
+    plain.show();
+    QApplication::processEvents();
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < lines; ++i) {
+        const QByteArray reply = replyFor(i);
+        plain.appendPlainText(QString::fromLatin1(reply.mid(3, reply.size() - 6)));
+        QApplication::processEvents();
+    }
+    return lines / (double(clock.nsecsElapsed()) / 1e9);
+}
+
+// Each repeat measures the window and the plain loop one after the other, so both see the
+// same load of the machine; the ratios are summed up over the repeats.
+void reportSingleReplies(const char* name, int lines, int repeats, Receive receive) {
+    std::vector<double> ratios;
+    double windowRate = 0;
+    double plainRate = 0;
+    for (int r = 0; r < repeats; ++r) {
+        QSize size;
+        QFont font;
+        windowRate = singleRepliesRate(lines, receive, size, font);
+        plainRate = plainAppendRate(lines, size, font);
+        ratios.push_back(windowRate / plainRate);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("%-28s %8.0f lines/s vs plain appendPlainText %8.0f lines/s (last repeat); "
+                "ratio median %.2fx min %.2fx max %.2fx over %d repeats (target >= 1.0x)\n",
+                name, windowRate, plainRate, ratios[ratios.size() / 2], ratios.front(),
+                ratios.back(), repeats);
 }
 
 void report(const char* name, const Figures& f) {
@@ -120,5 +185,19 @@ int main(int argc, char* argv[]) {
     for (const auto& r : runs)
         if (QString::fromLatin1(r.name).contains(only, Qt::CaseInsensitive))
             report(r.name, run(lines, r.burst, r.receive));
+
+    // One reply per receive event, each followed by a paint, against a plain append loop.
+    const int singleLines = std::min(lines, 3000);
+    const struct {
+        const char* name;
+        Receive receive;
+    } singles[] = {
+        {"single replies, serial", &vmx::MainForm::serialReceived},
+        {"single replies, UDP", &vmx::MainForm::datagramReceived},
+    };
+    std::printf("%d single replies per repeat, each followed by a paint\n", singleLines);
+    for (const auto& r : singles)
+        if (QString::fromLatin1(r.name).contains(only, Qt::CaseInsensitive))
+            reportSingleReplies(r.name, singleLines, 5, r.receive);
     return 0;
 }

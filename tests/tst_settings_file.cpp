@@ -12,6 +12,7 @@
 #include <linux/fs.h>
 #include <optional>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using vmx::Settings;
@@ -185,10 +186,10 @@ private slots:
         QCOMPARE(entries(scratch_->path()), QStringList{QStringLiteral("plain")});
     }
 
-    // A directory that takes no new entries: the write fails and the old file stays as it was.
-    void readOnlyDirectoryKeepsOldFile() {
-        QVERIFY(vmx::writeSettingsFile(kFile, vmx::defaultSettings(0)));
-        const QByteArray good = readFile(kFile);
+    // A directory that takes no new entries: no temporary file can be made there, so the file
+    // is written in place, whole, and nothing else appears beside it.
+    void readOnlyDirectoryIsWrittenInPlace() {
+        QVERIFY(writeFile(kFile, QByteArray(5000, 'z')));
 
         // Root ignores permission bits, so a plain read-only mode is backed by the immutable
         // attribute when the mode alone does not stop this process.
@@ -214,10 +215,47 @@ private slots:
                                                             QFileDevice::WriteOwner |
                                                             QFileDevice::ExeOwner));
 
-        QVERIFY(!written);
-        QVERIFY2(error.contains(kFile), qPrintable(error));
-        QCOMPARE(readFile(kFile), good);
+        QVERIFY2(written, qPrintable(error));
+        QCOMPARE(readFile(kFile), vmx::encodeSettings(udpSettings()));
         QCOMPARE(left, QStringList{kFile});
+    }
+
+    // The same fall-back made certain through the writer's seam: the real in-place path runs
+    // over a longer old file, keeps the file itself (its inode and mode) and checks its writes.
+    void noTemporaryFileWritesInPlaceAndReportsFailure() {
+        QVERIFY(writeFile(kFile, QByteArray(5000, 'z')));
+        QVERIFY(QFile::setPermissions(kFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ReadGroup));
+        struct stat before {};
+        QVERIFY(::stat(QFile::encodeName(kFile).constData(), &before) == 0);
+        int attempts = 0;
+        const vmx::TemporaryFileMaker noNewFiles = [&](const QString& target, QString* reason) {
+            ++attempts;
+            *reason = QStringLiteral("no new file in the folder of ") + target;
+            return std::unique_ptr<QFile>();
+        };
+
+        QString error;
+        QVERIFY2(vmx::writeSettingsFile(kFile, udpSettings(), &error, noNewFiles),
+                 qPrintable(error));
+        QCOMPARE(attempts, 1);
+        QCOMPARE(readFile(kFile), vmx::encodeSettings(udpSettings()));
+        struct stat after {};
+        QVERIFY(::stat(QFile::encodeName(kFile).constData(), &after) == 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(entries(scratch_->path()), QStringList{kFile});
+
+        // A write that fails half way in place is reported like any other.
+        {
+            FileSizeLimit limit(16);
+            if (!limit.isActive())
+                QSKIP("cannot limit the file size here");
+            QVERIFY(!vmx::writeSettingsFile(kFile, vmx::defaultSettings(0), &error, noNewFiles));
+        }
+        QVERIFY2(error.contains(kFile), qPrintable(error));
+        QVERIFY2(error.contains(QLatin1String("disk may be full")), qPrintable(error));
+        QCOMPARE(entries(scratch_->path()), QStringList{kFile});
     }
 
     // The write itself fails half way (as on a full disk): the old file stays as it was and no

@@ -233,6 +233,36 @@ private slots:
         QCOMPARE(chosenOptions(run.form()), (QStringList{"Option3", "Option8", "Option10"}));
         QCOMPARE(run.box("xxx")->text(), QStringLiteral("ST"));
     }
+    // Texts far beyond a line edit's usual 32,767 characters load whole and EXIT writes them
+    // back byte for byte; a text beyond the bound the boxes take is refused, not cut.
+    void longTextsRoundTripAndTooLongOnesAreRefused() {
+        QByteArray command;
+        for (int i = 0; i < 40000; ++i) {
+            const char c = char(0x20 + (i * 7) % 0xE0); // every Latin-1 character but controls
+            command.append(c == '"' || c == '\x7f' ? 'q' : c);
+        }
+        QCOMPARE(command.size(), 40000);
+        const QByteArray ip(33000, '1');
+        const QByteArray file = iniFile("1", "4", "3", command, ip, "5000", "0");
+        WindowFixture run;
+        QVERIFY(writeFile(kIniName, file));
+        QVERIFY(run.start());
+        QVERIFY(run.messages().isEmpty());
+        QCOMPARE(run.box("xxx")->text(), QString::fromLatin1(command));
+        QCOMPARE(run.box("Text3")->text().size(), ip.size());
+        run.click("exitgomb");
+        QVERIFY(run.messages().isEmpty());
+        QCOMPARE(readFile(kIniName), file);
+
+        const QByteArray tooLong =
+            iniFile("1", "4", "3", QByteArray(vmx::kMaxSettingsTextLength + 1, 'c'), "", "", "0");
+        QVERIFY(writeFile(kIniName, tooLong));
+        run.nextRun();
+        QVERIFY(run.start());
+        QCOMPARE(run.messages(), QStringList{QStringLiteral("ini file load error")});
+        QCOMPARE(run.box("xxx")->text(), QStringLiteral("RD"));
+        QCOMPARE(readFile(kIniName), tooLong);
+    }
 };
 
 QTEST_MAIN(TestSettingsRoundtrip)

@@ -11,22 +11,32 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include <csignal>
+
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +48,7 @@ using vmx::test::entries;
 using vmx::test::FileSizeLimit;
 using vmx::test::iniFile;
 using vmx::test::kIniName;
+using vmx::test::MessageBoxes;
 using vmx::test::PtyPair;
 using vmx::test::readFile;
 using vmx::test::WindowFixture;
@@ -80,6 +91,56 @@ bool leaveThroughExit(WindowFixture& fx, ExitBy how) {
     }
     }
     return false;
+}
+
+// Watches the program's own modal message boxes: notes the text of each as it opens and
+// dismisses it once it has been open for `keepOpen`, so that its nested event loop runs that long.
+class BoxWatcher {
+public:
+    explicit BoxWatcher(std::chrono::milliseconds keepOpen) : keepOpen_(keepOpen) {
+        poll_.setInterval(10);
+        QObject::connect(&poll_, &QTimer::timeout, [this] { look(); });
+        poll_.start();
+    }
+    const QStringList& texts() const { return texts_; }
+
+private:
+    void look() {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(window);
+            if (!box || !box->isVisible())
+                continue;
+            if (!opened_.contains(box)) {
+                opened_.insert(box, QDeadlineTimer(keepOpen_));
+                texts_ << box->text();
+            } else if (opened_.value(box).hasExpired()) {
+                box->accept();
+            }
+        }
+    }
+
+    std::chrono::milliseconds keepOpen_;
+    QTimer poll_;
+    QHash<QMessageBox*, QDeadlineTimer> opened_;
+    QStringList texts_;
+};
+
+// Waits until an entry of the directory is deleted or the process has ended.
+bool entryDeletedWhileRunning(const QString& dir, QProcess& process, int timeoutMs) {
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch < 0)
+        return false;
+    bool deleted = false;
+    if (::inotify_add_watch(watch, QFile::encodeName(dir).constData(), IN_DELETE) >= 0) {
+        process.start();
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deleted && !deadline.hasExpired() && process.state() != QProcess::NotRunning) {
+            pollfd ready{watch, POLLIN, 0};
+            deleted = ::poll(&ready, 1, 50) > 0;
+        }
+    }
+    ::close(watch);
+    return deleted;
 }
 
 } // namespace
@@ -373,6 +434,60 @@ private slots:
             QCOMPARE(readFile(kIniName), defaultsFile());
             QCOMPARE(filesBesideTheLinks(fx), QStringList{kIniName});
         }
+    }
+    // The save fails and its box stays open for several watchdog periods: the watchdog armed by
+    // the SEND before stays quiet and an answer arriving meanwhile is no longer taken.
+    void failedSaveAtExitIsTheOnlyMessage() {
+        constexpr auto period = 200ms;
+        WindowFixture fx(period, MessageBoxes::Shown);
+        PtyPair device;
+        QVERIFY(device.isValid() && device.linkAs(1));
+        QVERIFY(fx.start());
+        fx.click("Command1");
+        QCOMPARE(device.readMaster(8).size(), 8);
+        QVERIFY(fx.form().watchdog().isRunning());
+        QVERIFY(QFile::remove(kIniName));
+        QVERIFY(QDir().mkdir(kIniName));
+
+        BoxWatcher boxes(period * 4);
+        QTimer::singleShot(period / 2, [&device] { device.writeMaster("\x06"); });
+        QTest::mouseClick(fx.control<QPushButton>("exitgomb"), Qt::LeftButton);
+
+        QCOMPARE(boxes.texts().size(), 1);
+        QVERIFY2(boxes.texts().front().contains(kIniName), qPrintable(boxes.texts().front()));
+        QCOMPARE(fx.record().endCount, 1);
+        QVERIFY(!fx.form().watchdog().isRunning());
+        QCOMPARE(fx.messageText(), QString());
+        QCOMPARE(fx.rxBuffer(), QByteArray());
+    }
+
+    // The real program under a file-size limit far below the settings file, with the signal
+    // for it at its default: the first start's write fails (its temporary file is removed)
+    // instead of the signal ending the program, and nothing half-written is left.
+    void fileSizeLimitDoesNotEndTheProgram() {
+        vmx::test::ScratchDir dir;
+        QProcess program;
+        program.setProgram(QStringLiteral(VELMARIXON_PROGRAM));
+        program.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(env);
+        program.setChildProcessModifier([] {
+            std::signal(SIGXFSZ, SIG_DFL);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 40;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+
+        const bool deleted = entryDeletedWhileRunning(dir.path(), program, 20000);
+        const QProcess::ProcessState state = program.state();
+        const QProcess::ExitStatus status = program.exitStatus();
+        program.kill();
+        program.waitForFinished();
+        QVERIFY2(deleted, "the program ended before its failed write was cleaned up");
+        QVERIFY(state == QProcess::Running || status == QProcess::NormalExit);
+        QCOMPARE(entries(dir.path()), QStringList());
     }
 };
 

@@ -286,6 +286,18 @@ private slots:
         QTRY_COMPARE(w.messageText(), QStringLiteral("ACK\r\nACK\r\nNAK\r\n12.5\r\n"));
     }
 
+    // More bytes wait than the link reads in one turn of the event loop: the rest is read on
+    // the following turns without any further datagram arriving.
+    void aBacklogIsReadToTheLastDatagram() {
+        UdpWindow w;
+        QCOMPARE(w.startAndSend(), kDefaultFrame);
+        QByteArray large(40'000, 'g');
+        large.back() = '\x06';
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(w.peer.answer(large));
+        QTRY_COMPARE(w.messageText(), QStringLiteral("ACK\r\n").repeated(5));
+    }
+
     void udpAnswersLeaveCaretAndSelectionAlone() {
         UdpWindow w;
         QCOMPARE(w.startAndSend(), kDefaultFrame);

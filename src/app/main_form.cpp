@@ -100,7 +100,10 @@ void MainForm::wireControls() {
 
     connect(&serialLink_, &SerialLink::received, this, &MainForm::serialReceived);
     connect(&udpLink_, &UdpLink::datagramReceived, this, &MainForm::datagramReceived);
-    connect(&watchdog_, &ReplyWatchdog::expired, this, [this] { showMessage(kCommunicationFail); });
+    connect(&watchdog_, &ReplyWatchdog::expired, this, [this] {
+        if (!ending_)
+            showMessage(kCommunicationFail);
+    });
     // SEND losing the focus needs nothing: the window hands the focus on to the control that
     // has just received it, which keeps it.
 }
@@ -153,14 +156,14 @@ void MainForm::handleAnswer(const QByteArray& chunk) {
 }
 
 void MainForm::serialReceived(const QByteArray& chunk) {
-    if (chunk.isEmpty())
+    if (chunk.isEmpty() || ending_)
         return;
     handleAnswer(chunk);
     messageWindow_->moveCaretToEnd();
 }
 
 void MainForm::datagramReceived(const QByteArray& payload) {
-    if (payload.isEmpty())
+    if (payload.isEmpty() || ending_)
         return;
     handleAnswer(payload);
 }
@@ -182,14 +185,20 @@ void MainForm::exitWithSave() {
     // A click first gives EXIT the focus, which already ends the run: act once.
     if (ending_)
         return;
-    ending_ = true;
+    // Quiet first: a failed save shows its message in a box of its own, during which neither
+    // an armed watchdog nor an arriving answer may act any more.
+    stopExchange();
     saveSettings();
     endRun();
 }
 
-void MainForm::endRun() {
+void MainForm::stopExchange() {
     ending_ = true;
     watchdog_.disarm();
+}
+
+void MainForm::endRun() {
+    stopExchange();
     if (infobox_)
         infobox_->close();
     seams_.endProgram();

@@ -73,6 +73,8 @@ private:
     void handleAnswer(const QByteArray& chunk);
     void showAbout();
     void exitWithSave();
+    // The watchdog stops and receive events are no longer taken: the run is ending.
+    void stopExchange();
     void endRun();
     void showMessage(const QString& text);
     QRadioButton* optionButton(const char* objectName) const;

@@ -72,7 +72,11 @@ QLabel* label(QWidget* parent, const char* name, const char* caption, const QRec
 }
 
 QLineEdit* lineBox(QWidget* parent, const char* name, const char* text, const QRect& where) {
-    return named(new QLineEdit(QLatin1String(text), parent), name, where);
+    auto* box = named(new QLineEdit(QLatin1String(text), parent), name, where);
+    // Far beyond the default of 32767 characters: any text the settings file may hold is shown
+    // and saved whole.
+    box->setMaxLength(int(kMaxSettingsTextLength));
+    return box;
 }
 
 QLineEdit* centredBox(QWidget* parent, const char* name, const char* text, const QRect& where,

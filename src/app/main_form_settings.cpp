@@ -18,6 +18,13 @@ QString settingsPath() {
     return QString::fromLatin1(kSettingsFileName);
 }
 
+// A text longer than the boxes take would be cut on the way in and written back cut at EXIT.
+bool textsFitTheBoxes(const Settings& settings) {
+    return settings.iniCommand.size() <= kMaxSettingsTextLength &&
+           settings.ipAddress.size() <= kMaxSettingsTextLength &&
+           settings.ipPort.size() <= kMaxSettingsTextLength;
+}
+
 } // namespace
 
 bool MainForm::loadSettings() {
@@ -33,7 +40,7 @@ bool MainForm::loadSettings() {
     }
 
     const std::optional<QByteArray> bytes = readSettingsBytes(path);
-    if (!bytes || !decodeSettings(*bytes, settings_)) {
+    if (!bytes || !decodeSettings(*bytes, settings_) || !textsFitTheBoxes(settings_)) {
         // Values read before the failure stay read; no control is touched.
         showMessage(kIniLoadError);
         return true;

@@ -4,6 +4,7 @@
 
 #include <QAbstractSocket>
 #include <QNetworkDatagram>
+#include <QVariant>
 
 #include <limits>
 
@@ -62,6 +63,9 @@ bool UdpLink::prepare(const QString& ipAddress, const QString& ipPort) {
         socket_.close();
         return false;
     }
+    // Room for a burst: datagrams that arrive while the window is busy wait here instead of
+    // being dropped (the system may grant less).
+    socket_.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
 
     remoteHost_ = *host;
     remotePort_ = quint16(*port);
@@ -78,10 +82,19 @@ bool UdpLink::send(QByteArrayView frame) {
 
 void UdpLink::readPendingDatagrams() {
     // One notification may stand for several queued datagrams; each is reported on its own.
+    // Under a flood the queue refills as fast as it is read: after a share of it the window
+    // gets its turn to show and paint. The socket reports the rest again on the next turn of
+    // the event loop: each read lets it notify once more while datagrams wait.
+    int datagrams = 0;
+    qint64 bytes = 0;
     while (socket_.hasPendingDatagrams()) {
+        if (datagrams == kMaxDatagramsPerTurn || bytes >= kMaxBytesPerTurn)
+            return;
         const QNetworkDatagram datagram = socket_.receiveDatagram();
         if (!datagram.isValid())
             break;
+        ++datagrams;
+        bytes += datagram.data().size();
         // An empty datagram delivers nothing, so it is passed over.
         if (!datagram.data().isEmpty())
             emit datagramReceived(datagram.data());

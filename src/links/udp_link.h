@@ -55,6 +55,12 @@ signals:
     void datagramReceived(const QByteArray& payload);
 
 private:
+    // The receive buffer asked for on set-up, and how much is read in one turn of the event
+    // loop before the rest waits for the next.
+    static constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
+    static constexpr int kMaxDatagramsPerTurn = 1024;
+    static constexpr qint64 kMaxBytesPerTurn = 64 * 1024;
+
     void readPendingDatagrams();
 
     HostResolver resolveHost_;

@@ -13,6 +13,13 @@ inline constexpr char kSettingsFileName[] = "velmarixon.ini";
 // Nothing in the tests or tools may ever send to it.
 QString defaultIpAddress();
 
+// The longest text (command, IP address, IP port) the window takes from a settings file, in
+// characters. The text boxes hold as much, so every text that loads is written back whole at
+// EXIT; a file with a longer text is refused at start-up as a load error (a text box would take
+// seconds to show a text of many MiB). Three such texts fit well inside the head of the file
+// that is read at all (see readSettingsBytes).
+inline constexpr qsizetype kMaxSettingsTextLength = qsizetype(1) << 20;
+
 // The seven stored settings, in file order.
 struct Settings {
     float iniPort = 0;

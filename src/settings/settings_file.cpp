@@ -2,9 +2,11 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace vmx {
 
@@ -54,38 +56,117 @@ std::optional<QByteArray> readSettingsBytes(const QString& path, QString* error)
     return bytes;
 }
 
-bool writeSettingsFile(const QString& path, const Settings& settings, QString* error) {
-    const QFileInfo info(path);
-    if (info.isDir()) {
+std::unique_ptr<QFile> makeTemporaryBeside(const QString& target, QString* reason) {
+    const QFileInfo existing(target);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString name = QStringLiteral("%1.%2").arg(
+            target, QString::number(QRandomGenerator::global()->generate(), 36));
+        if (QFileInfo::exists(name))
+            continue;
+        auto file = std::make_unique<QFile>(name);
+        // Unbuffered, so that a failing write is seen at the write and not lost in a flush.
+        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+            // The new file takes the old one's place: it gets its permissions too.
+            if (existing.exists())
+                file->setPermissions(existing.permissions());
+            return file;
+        }
+        setError(reason, file->errorString());
+        // Another file took the name meanwhile: try another one; any other failure is final.
+        if (!QFileInfo::exists(name))
+            return nullptr;
+    }
+    return nullptr;
+}
+
+namespace {
+
+// The file a chain of symbolic links ends at, even when it does not exist yet; the path itself
+// when it is no link or the chain does not end.
+QString linkTarget(const QString& path) {
+    QFileInfo info(path);
+    for (int depth = 0; depth < 64; ++depth) {
+        if (!info.isSymLink())
+            return info.filePath();
+        info.setFile(info.symLinkTarget());
+    }
+    return path;
+}
+
+// Writes all the bytes from the file's current position; the reason of a failure, or nothing.
+std::optional<QString> writeWhole(QFile& file, const QByteArray& bytes) {
+    const qint64 written = file.write(bytes);
+    if (written == bytes.size() && file.flush() && file.error() == QFileDevice::NoError)
+        return std::nullopt;
+    // A short write sets no error of its own: say what happened (usually a full disk).
+    if (file.error() != QFileDevice::NoError || written < 0)
+        return file.errorString();
+    return QStringLiteral("only %1 of %2 bytes could be written; the disk may be full")
+        .arg(written)
+        .arg(bytes.size());
+}
+
+std::optional<QString> checkSize(const QFile& file, qint64 expected) {
+    const qint64 size = file.size();
+    if (size == expected)
+        return std::nullopt;
+    return QStringLiteral("the file holds %1 bytes instead of %2").arg(size).arg(expected);
+}
+
+std::filesystem::path fileSystemPath(const QString& path) {
+    return std::filesystem::path(path.toStdU16String());
+}
+
+// The atomic way: the temporary file, written whole, takes the target's name.
+std::optional<QString> replaceThrough(QFile& temporary, const QString& target,
+                                      const QByteArray& bytes) {
+    std::optional<QString> failure = writeWhole(temporary, bytes);
+    if (!failure)
+        failure = checkSize(temporary, bytes.size());
+    temporary.close();
+    if (!failure) {
+        std::error_code renameError;
+        std::filesystem::rename(fileSystemPath(temporary.fileName()), fileSystemPath(target),
+                                renameError);
+        if (!renameError)
+            return std::nullopt;
+        failure = QString::fromStdString(renameError.message());
+    }
+    temporary.remove();
+    return failure;
+}
+
+// The way left where no new file can be made: over the old content, then cut to the new size.
+// Nothing is truncated before the new bytes are in: overwriting blocks the file already has
+// needs no new room on the disk.
+std::optional<QString> writeInPlace(const QString& target, const QByteArray& bytes) {
+    QFile file(target);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return file.errorString();
+    std::optional<QString> failure = writeWhole(file, bytes);
+    if (!failure && !file.resize(bytes.size()))
+        failure = file.errorString();
+    if (!failure)
+        failure = checkSize(file, bytes.size());
+    return failure;
+}
+
+} // namespace
+
+bool writeSettingsFile(const QString& path, const Settings& settings, QString* error,
+                       const TemporaryFileMaker& makeTemporary) {
+    const QString target = linkTarget(path);
+    if (QFileInfo(target).isDir()) {
         setError(error, QStringLiteral("cannot write %1: it is a directory").arg(path));
         return false;
     }
-    QSaveFile file(path);
-    // Never fall back to writing the file in place: that could leave it cut short.
-    file.setDirectWriteFallback(false);
-    // Unbuffered, so that a failing write is seen here and by commit(): a failure while a
-    // buffer is flushed inside commit() would otherwise go unnoticed and the short temporary
-    // file would replace the good one.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        setError(error, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
-        return false;
-    }
     const QByteArray bytes = encodeSettings(settings);
-    const qint64 written = file.write(bytes);
-    if (written != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
-        // A short write sets no error of its own: say what happened (usually a full disk).
-        const QString reason =
-            file.error() != QFileDevice::NoError || written < 0
-                ? file.errorString()
-                : QStringLiteral("only %1 of %2 bytes could be written; the disk may be full")
-                      .arg(written)
-                      .arg(bytes.size());
-        file.cancelWriting();
-        setError(error, QStringLiteral("cannot write %1: %2").arg(path, reason));
-        return false;
-    }
-    if (!file.commit()) {
-        setError(error, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    QString noTemporary;
+    const std::unique_ptr<QFile> temporary = makeTemporary(target, &noTemporary);
+    const std::optional<QString> failure =
+        temporary ? replaceThrough(*temporary, target, bytes) : writeInPlace(target, bytes);
+    if (failure) {
+        setError(error, QStringLiteral("cannot write %1: %2").arg(path, *failure));
         return false;
     }
     return true;
