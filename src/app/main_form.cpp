@@ -24,8 +24,6 @@ namespace vmx {
 
 namespace {
 
-const QString kCommunicationFail = QStringLiteral(" Communication fail with device");
-
 bool isEnterKey(const QEvent* event) {
     if (event->type() != QEvent::KeyPress)
         return false;
@@ -102,7 +100,7 @@ void MainForm::wireControls() {
     connect(&udpLink_, &UdpLink::datagramReceived, this, &MainForm::datagramReceived);
     connect(&watchdog_, &ReplyWatchdog::expired, this, [this] {
         if (!ending_)
-            showMessage(kCommunicationFail);
+            showMessage(kNoAnswerMessage);
     });
     // SEND losing the focus needs nothing: the window hands the focus on to the control that
     // has just received it, which keeps it.

@@ -8,6 +8,12 @@
 #include <filesystem>
 #include <system_error>
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace vmx {
 
 namespace {
@@ -113,6 +119,19 @@ std::optional<QString> checkSize(const QFile& file, qint64 expected) {
     return QStringLiteral("the file holds %1 bytes instead of %2").arg(size).arg(expected);
 }
 
+// The bytes reach the disk before the name moves over the old file, so that a power cut right
+// after EXIT leaves the old file or the new one, never an empty one.
+std::optional<QString> syncToDisk(QFile& file) {
+#ifdef Q_OS_WIN
+    const bool synced = ::_commit(file.handle()) == 0;
+#else
+    const bool synced = ::fsync(file.handle()) == 0;
+#endif
+    if (synced)
+        return std::nullopt;
+    return QStringLiteral("the file could not be forced to the disk");
+}
+
 std::filesystem::path fileSystemPath(const QString& path) {
     return std::filesystem::path(path.toStdU16String());
 }
@@ -123,6 +142,8 @@ std::optional<QString> replaceThrough(QFile& temporary, const QString& target,
     std::optional<QString> failure = writeWhole(temporary, bytes);
     if (!failure)
         failure = checkSize(temporary, bytes.size());
+    if (!failure)
+        failure = syncToDisk(temporary);
     temporary.close();
     if (!failure) {
         std::error_code renameError;
@@ -148,6 +169,8 @@ std::optional<QString> writeInPlace(const QString& target, const QByteArray& byt
         failure = file.errorString();
     if (!failure)
         failure = checkSize(file, bytes.size());
+    if (!failure)
+        failure = syncToDisk(file);
     return failure;
 }
 
