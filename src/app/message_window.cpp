@@ -124,8 +124,12 @@ void MessageWindow::dropOldestLines() {
     if (dropped == 0)
         return;
     QTextCursor oldest(document);
+    // Within an edit block the cursor does not measure where it lands: it would lay out the
+    // whole line there first.
+    oldest.beginEditBlock();
     oldest.setPosition(dropped, QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
+    oldest.endEditBlock();
 }
 
 void MessageWindow::moveCaretNow() {
