@@ -20,7 +20,8 @@ void AppendingTextLayout::documentChanged(int from, int charsRemoved, int charsA
         charsRemoved == 0 && charsAdded > 0 && from + charsAdded == document->characterCount() - 1;
     // Whole lines dropped from the start: the lines after them are untouched and keep their
     // layout. The standard layout would throw away the layouts of as many characters after the
-    // change as were removed (a screenful of long lines then takes a second to lay out again),
+    // change as were removed (a screenful of long lines then takes hundreds of milliseconds to
+    // lay out again),
     // so it is told about the first line only.
     const bool oldestDropped = from == 0 && charsAdded == 0 && charsRemoved > 0 && newBlocks < 0;
     if (oldestDropped) {
