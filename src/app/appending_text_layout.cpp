@@ -21,8 +21,7 @@ void AppendingTextLayout::documentChanged(int from, int charsRemoved, int charsA
     // Whole lines dropped from the start: the lines after them are untouched and keep their
     // layout. The standard layout would throw away the layouts of as many characters after the
     // change as were removed (a screenful of long lines then takes hundreds of milliseconds to
-    // lay out again),
-    // so it is told about the first line only.
+    // lay out again), so it is told about the first line only.
     const bool oldestDropped = from == 0 && charsAdded == 0 && charsRemoved > 0 && newBlocks < 0;
     if (oldestDropped) {
         QPlainTextDocumentLayout::documentChanged(0, 1, 0);
