@@ -1,5 +1,6 @@
 #include "app/message_window.h"
 
+#include "app/appending_text_layout.h"
 #include "protocol/display_text.h"
 
 #include <QPlainTextEdit>
@@ -19,9 +20,14 @@ constexpr qsizetype kMaxPendingCharacters = 1024 * 1024;
 
 MessageWindow::MessageWindow(QPlainTextEdit* view, QObject* parent, Limits limits)
     : QObject(parent), view_(view), limits_(limits) {
-    // The document drops its oldest blocks itself, a few at a time as lines come, and gives
-    // the room back. The text ends with a line break, so an empty block follows the last line.
-    view_->document()->setMaximumBlockCount(limits_.lines + 1);
+    // The same document as the view's own, laid out so that an answer repaints only its line.
+    const QTextDocument* original = view_->document();
+    auto* document = new QTextDocument(view_);
+    document->setDocumentLayout(new AppendingTextLayout(document));
+    document->setDefaultFont(original->defaultFont());
+    document->setDocumentMargin(original->documentMargin());
+    document->setUndoRedoEnabled(original->isUndoRedoEnabled());
+    view_->setDocument(document);
     caretPause_.setSingleShot(true);
     caretPause_.setInterval(kCaretMoveIntervalMs);
     connect(&caretPause_, &QTimer::timeout, this, [this] {
@@ -89,22 +95,28 @@ void MessageWindow::insertPending() {
     if (pending_.isEmpty())
         return;
     // A cursor of our own at the end: the operator's caret and selection stay where they are.
-    QTextCursor end(view_->document());
-    end.movePosition(QTextCursor::End);
+    QTextDocument* document = view_->document();
+    QTextCursor end(document);
+    end.setPosition(document->characterCount() - 1);
     end.insertText(pending_);
     pending_.clear();
-    dropOldestCharacters();
+    dropOldestLines();
 }
 
-void MessageWindow::dropOldestCharacters() {
+void MessageWindow::dropOldestLines() {
+    // Whole lines from the start, in one removal: those beyond the newest Limits::lines, then
+    // as many more as make the rest fit Limits::characters, but never the newest line. The
+    // positions are found without laying the lines out (the document's own block limit moves a
+    // cursor over every dropped line, which lays each one out first).
     QTextDocument* document = view_->document();
-    const int excess = document->characterCount() - limits_.characters;
-    if (excess <= 0)
-        return;
-    // Whole lines from the start, as many as make up the excess, but never the newest line.
-    const QTextBlock newest = document->lastBlock().previous();
+    // The text ends with a line break, so an empty block follows the last line.
+    const int lines = document->blockCount() - 1;
     QTextBlock block = document->firstBlock();
-    int dropped = 0;
+    if (lines > limits_.lines)
+        block = document->findBlockByNumber(lines - limits_.lines);
+    int dropped = block.position();
+    const QTextBlock newest = document->lastBlock().previous();
+    const int excess = document->characterCount() - limits_.characters;
     while (dropped < excess && block.isValid() && block != newest) {
         dropped += block.length();
         block = block.next();
@@ -112,8 +124,12 @@ void MessageWindow::dropOldestCharacters() {
     if (dropped == 0)
         return;
     QTextCursor oldest(document);
+    // Within an edit block the cursor does not measure where it lands: it would lay out the
+    // whole line there first.
+    oldest.beginEditBlock();
     oldest.setPosition(dropped, QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
+    oldest.endEditBlock();
 }
 
 void MessageWindow::moveCaretNow() {

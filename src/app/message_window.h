@@ -49,7 +49,7 @@ private:
     void scheduleFlush();
     void afterEvents();
     void insertPending();
-    void dropOldestCharacters();
+    void dropOldestLines();
     void moveCaretNow();
 
     QPlainTextEdit* view_;

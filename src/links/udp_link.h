@@ -56,10 +56,12 @@ signals:
 
 private:
     // The receive buffer asked for on set-up, and how much is read in one turn of the event
-    // loop before the rest waits for the next.
+    // loop before the rest waits for the next. A datagram of up to 64 KiB is one line of as
+    // many characters, which takes the window milliseconds to lay out, so a turn ends after
+    // the first datagram that reaches the byte share.
     static constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
     static constexpr int kMaxDatagramsPerTurn = 1024;
-    static constexpr qint64 kMaxBytesPerTurn = 64 * 1024;
+    static constexpr qint64 kMaxBytesPerTurn = 32 * 1024;
 
     void readPendingDatagrams();
 
