@@ -1,4 +1,4 @@
-#include "app/main_form.h"
+#include "app/program.h"
 
 #include <QApplication>
 
@@ -11,15 +11,5 @@ int main(int argc, char* argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
     QApplication app(argc, argv);
-    QApplication::setApplicationName(vmx::kApplicationTitle);
-    // The about box may still be open when the main window goes; the main window alone decides
-    // when the program ends.
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    vmx::MainForm form;
-    if (!form.loadSettings())
-        return 1;
-    form.show();
-    form.focusFirstTabStop();
-    return QApplication::exec();
+    return vmx::runProgram();
 }
