@@ -7,6 +7,8 @@
 #include "app/main_form.h"
 #include "app/message_window.h"
 
+#include "shown_window.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
@@ -52,12 +54,8 @@ struct Figures {
 
 // Feeds `lines` replies, `burst` per turn of the event loop, and times each turn.
 Figures run(int lines, int burst, Receive receive) {
-    vmx::MainFormSeams seams;
-    seams.showMessage = [](QWidget*, const QString&) {};
-    seams.endProgram = [] {};
-    vmx::MainForm form(seams);
-    form.show();
-    QApplication::processEvents();
+    const auto window = vmx::bench::shownWindow();
+    vmx::MainForm& form = *window;
 
     const int slice = std::min(20000, lines / 2);
     std::vector<double> lineNs(static_cast<size_t>(lines));
@@ -98,12 +96,8 @@ Figures run(int lines, int burst, Receive receive) {
 // Lines per second when every reply arrives alone and the window is painted after each one.
 // The message window's size and font are handed out for the plain loop.
 double singleRepliesRate(int lines, Receive receive, QSize& viewSize, QFont& viewFont) {
-    vmx::MainFormSeams seams;
-    seams.showMessage = [](QWidget*, const QString&) {};
-    seams.endProgram = [] {};
-    vmx::MainForm form(seams);
-    form.show();
-    QApplication::processEvents();
+    const auto window = vmx::bench::shownWindow();
+    vmx::MainForm& form = *window;
     const auto* view = form.findChild<QPlainTextEdit*>(QStringLiteral("Text2"));
     viewSize = view->size();
     viewFont = view->font();

@@ -12,6 +12,8 @@
 #include "links/udp_link.h"
 #include "protocol/reply_assembler.h"
 
+#include "shown_window.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -237,12 +239,8 @@ int main(int argc, char* argv[]) {
     const long smallCount = argc > 1 ? std::max(1000L, std::atol(argv[1])) : 1'000'000L;
     const double bigSeconds = argc > 2 ? std::atof(argv[2]) : 10.0;
 
-    vmx::MainFormSeams seams;
-    seams.showMessage = [](QWidget*, const QString&) {};
-    seams.endProgram = [] {};
-    vmx::MainForm form(seams);
-    form.show();
-    QApplication::processEvents();
+    const auto window = vmx::bench::shownWindow();
+    vmx::MainForm& form = *window;
 
     // One SEND over UDP sets the link up on port 5000; its frame goes to a sink on 127.0.0.1.
     QUdpSocket sink;

@@ -134,8 +134,7 @@ private slots:
         FakeResolver names;
         names.know(QStringLiteral("late-device"), {kLoopback});
         names.answerLate(QStringLiteral("late-device"), 5s);
-        QVERIFY(
-            vmx::lookUpWithin(names.resolver(), QStringLiteral("late-device"), 50ms).isEmpty());
+        QVERIFY(vmx::lookUpWithin(names.resolver(), QStringLiteral("late-device"), 50ms).isEmpty());
         QCOMPARE(names.answered(), 0);
         // The answer comes after the caller has gone on; it reaches nothing but its own thread.
         names.release();
