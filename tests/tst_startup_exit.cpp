@@ -489,6 +489,38 @@ private slots:
         QVERIFY(state == QProcess::Running || status == QProcess::NormalExit);
         QCOMPARE(entries(dir.path()), QStringList());
     }
+
+    // --version and --help are answered without a display and without a settings file: the
+    // program prints and ends, and the folder it ran in stays empty.
+    void versionAndHelpNeedNoDisplayAndMakeNoFile_data() {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("firstLine");
+        QTest::newRow("version")
+            << "--version"
+            << QStringLiteral("velmarixon %1").arg(QLatin1String(VELMARIXON_VERSION));
+        QTest::newRow("help") << "--help"
+                              << "Usage: velmarixon [--help | --version]";
+    }
+    void versionAndHelpNeedNoDisplayAndMakeNoFile() {
+        QFETCH(QString, argument);
+        QFETCH(QString, firstLine);
+        vmx::test::ScratchDir dir;
+        QProcess program;
+        program.setProgram(QStringLiteral(VELMARIXON_PROGRAM));
+        program.setArguments({argument});
+        program.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QLatin1String(name));
+        program.setProcessEnvironment(env);
+        program.start();
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        const QString out = QString::fromUtf8(program.readAllStandardOutput());
+        QCOMPARE(out.section(u'\n', 0, 0), firstLine);
+        QCOMPARE(entries(dir.path()), QStringList());
+    }
 };
 
 QTEST_MAIN(TestStartupExit)

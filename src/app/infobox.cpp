@@ -2,6 +2,7 @@
 
 #include "app/fonts.h"
 #include "app/twips.h"
+#include "velmarixon_version.h"
 
 #include <QCloseEvent>
 #include <QLineEdit>
@@ -36,7 +37,7 @@ Infobox::Infobox(QWidget* parent)
     setGeometry(kLeft, kTop, twips(5085), twips(2955));
     setFixedSize(twips(5085), twips(2955));
 
-    text1_ = fixedText(this, "Text1", QStringLiteral("Velmarixon V 1.14"),
+    text1_ = fixedText(this, "Text1", QStringLiteral("Velmarixon V ") + QLatin1String(kVersion),
                        twipRect(1080, 600, 3135, 375));
     text2_ = fixedText(this, "Text2", QStringLiteral("Type number: KD-472"),
                        twipRect(1080, 1320, 3135, 375));

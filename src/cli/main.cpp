@@ -1,10 +1,11 @@
 // velmarixon-send: the window's exchange from a shell, for scripts and production lines.
 #include "cli/send_options.h"
 #include "cli/send_session.h"
-#include "cli/signal_watch.h"
 #include "links/serial_link.h"
 #include "links/udp_link.h"
+#include "platform/signal_watch.h"
 #include "settings/settings_file.h"
+#include "velmarixon_version.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -69,6 +70,11 @@ int main(int argc, char* argv[]) {
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     if (line.helpRequested) {
         std::fputs(line.helpText.toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (line.versionRequested) {
+        print(stdout,
+              QStringLiteral("%1 %2").arg(QLatin1String(kProgram), QLatin1String(kVersion)));
         return 0;
     }
     if (!line.error.isEmpty())

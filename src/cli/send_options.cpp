@@ -109,6 +109,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this text."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Shows the version."));
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("COM1..COM4, a serial device path, udp:HOST:PORT "
                                                  "or udp."),
@@ -150,8 +152,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("settings"),
         QStringLiteral("Takes the defaults from this settings file instead of velmarixon.ini."),
         QStringLiteral("file"));
-    parser.addOptions({help, port, baud, format, address, command, timeout, count, interval,
-                       localPort, echo, timestamps, settings});
+    parser.addOptions({help, version, port, baud, format, address, command, timeout, count,
+                       interval, localPort, echo, timestamps, settings});
 
     CommandLine line;
     if (!parser.parse(arguments)) {
@@ -161,6 +163,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(help)) {
         line.helpRequested = true;
         line.helpText = parser.helpText();
+        return line;
+    }
+    if (parser.isSet(version)) {
+        line.versionRequested = true;
         return line;
     }
     if (!parser.positionalArguments().isEmpty()) {

@@ -24,7 +24,8 @@ inline constexpr int kExitUsage = 64;     // the command line or the settings fi
 struct CommandLine {
     bool helpRequested = false;
     QString helpText;
-    QString error; // a usage error, one line
+    bool versionRequested = false; // --version
+    QString error;                 // a usage error, one line
 
     QString settingsPath; // --settings; empty: velmarixon.ini in the current folder, if any
 

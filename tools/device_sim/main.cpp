@@ -3,7 +3,8 @@
 #include "device_sim/sim_options.h"
 #include "device_sim/udp_endpoint.h"
 
-#include "cli/signal_watch.h"
+#include "platform/signal_watch.h"
+#include "velmarixon_version.h"
 
 #include <QCoreApplication>
 
@@ -36,6 +37,10 @@ int main(int argc, char* argv[]) {
         std::fputs(parsed.helpText.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    if (parsed.versionRequested) {
+        printLine(QStringLiteral("velmarixon-device-sim %1").arg(QLatin1String(vmx::kVersion)));
+        return 0;
+    }
     if (!parsed.options) {
         printError(parsed.error);
         printError(QStringLiteral("Try velmarixon-device-sim --help."));
@@ -48,7 +53,7 @@ int main(int argc, char* argv[]) {
         printError(QStringLiteral("Cannot watch for SIGINT and SIGTERM."));
         return 1;
     }
-    QObject::connect(&watch, &SignalWatch::arrived, &app, [](int) {
+    QObject::connect(&watch, &SignalWatch::arrived, &app, [](vmx::StopSignal) {
         printLine(QStringLiteral("-- ending"));
         QCoreApplication::quit();
     });

@@ -66,6 +66,8 @@ OptionsResult parseOptions(const QStringList& arguments) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this text."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Shows the version."));
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("serial: name of the link to the pseudo-terminal "
                                                  "in the current directory (default COM1)."),
@@ -94,7 +96,7 @@ OptionsResult parseOptions(const QStringList& arguments) {
         QStringLiteral("address"),
         QStringLiteral("The device's address, 0 to %1 (default 1).").arg(kMaxAddress),
         QStringLiteral("n"));
-    parser.addOptions({help, link, port, answer, payload, split, delay, gap, address});
+    parser.addOptions({help, version, link, port, answer, payload, split, delay, gap, address});
     parser.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("serial or udp."));
 
     OptionsResult result;
@@ -105,6 +107,10 @@ OptionsResult parseOptions(const QStringList& arguments) {
     if (parser.isSet(help)) {
         result.helpRequested = true;
         result.helpText = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.versionRequested = true;
         return result;
     }
 

@@ -40,7 +40,8 @@ struct OptionsResult {
     std::optional<SimOptions> options; // set when the arguments are usable
     bool helpRequested = false;
     QString helpText; // filled when help was requested
-    QString error;    // filled when the arguments are refused
+    bool versionRequested = false;
+    QString error; // filled when the arguments are refused
 };
 
 // Reads the command line (arguments[0] is the program). Anything it cannot use is refused with
