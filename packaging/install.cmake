@@ -11,6 +11,19 @@ foreach(program velmarixon-send velmarixon-device-sim)
     endif()
 endforeach()
 install(TARGETS ${velmarixon_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (the package's) also drops the compiler's notes that plain strip keeps, as
+# Debian's own packaging does.
+if(UNIX AND NOT APPLE AND CMAKE_STRIP)
+    foreach(program ${velmarixon_programs})
+        install(CODE "
+            if(CMAKE_INSTALL_DO_STRIP)
+                execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+                    --remove-section=.note
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\"
+                    COMMAND_ERROR_IS_FATAL ANY)
+            endif()")
+    endforeach()
+endif()
 
 # Who answers for the package. The address is a stand-in on a host that cannot exist (.invalid)
 # until the project has a home with a mail host; a release sets the real one here.

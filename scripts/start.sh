@@ -22,7 +22,8 @@ case "${1:-}" in
 esac
 # Said before the build, which takes a while.
 "$here/scripts/demo.sh" --check-display
-echo "start.sh: building $what; a first build takes a few minutes, a later one seconds"
+echo "start.sh: checking the Debian packages the build needs (installing any that are missing),"
+echo "start.sh: then building $what; a first build takes a few minutes, a later one seconds"
 (cd "$here" && BUILD_TARGETS="$programs" scripts/setup.sh)
 build_dir="${BUILD_DIR:-build}"
 case "$build_dir" in /*) ;; *) build_dir="$here/$build_dir" ;; esac

@@ -1,5 +1,7 @@
 #include "links/host_lookup.h"
 
+#include <QScopeGuard>
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -31,6 +33,14 @@ struct PendingLookup {
 } // namespace
 
 QList<QHostAddress> systemHostLookup(const QString& name) {
+#ifdef Q_OS_WIN
+    // Winsock answers nothing before it is started in the process; starts are counted, so
+    // this one and its end leave any other user of Winsock as it was.
+    WSADATA winsock;
+    if (::WSAStartup(MAKEWORD(2, 2), &winsock) != 0)
+        return {};
+    const auto winsockEnd = qScopeGuard([] { ::WSACleanup(); });
+#endif
     const QByteArray encoded = name.toUtf8();
     addrinfo hints{};
     hints.ai_family = AF_INET; // the socket is bound to IPv4 only

@@ -1,5 +1,7 @@
 #include "settings/settings_file.h"
 
+#include "platform/disk_sync.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -7,12 +9,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace vmx {
 
@@ -122,12 +118,7 @@ std::optional<QString> checkSize(const QFile& file, qint64 expected) {
 // The bytes reach the disk before the name moves over the old file, so that a power cut right
 // after EXIT leaves the old file or the new one, never an empty one.
 std::optional<QString> syncToDisk(QFile& file) {
-#ifdef Q_OS_WIN
-    const bool synced = ::_commit(file.handle()) == 0;
-#else
-    const bool synced = ::fsync(file.handle()) == 0;
-#endif
-    if (synced)
+    if (forceToDisk(file.handle()))
         return std::nullopt;
     return QStringLiteral("the file could not be forced to the disk");
 }
