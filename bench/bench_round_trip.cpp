@@ -246,7 +246,8 @@ private:
     QPlainTextEdit* view_ = nullptr;
 };
 
-// The plain Qt program: a SEND button and a text view of the message window's size and font;
+// The plain Qt program: a SEND button and a text view of the message window's size, font and
+// scroll bars;
 // the click sends the frame, the reply's payload is appended as a line and painted. Over serial
 // it closes, configures and reopens the line at each SEND, as the window must.
 class PlainQt : public QWidget {
@@ -261,6 +262,10 @@ public:
         view_->setReadOnly(true);
         view_->setUndoRedoEnabled(false);
         view_->setLineWrapMode(QPlainTextEdit::NoWrap);
+        // Both bars always shown, as on the message window: while the lines fit, each new line
+        // changes the vertical bar's page step, and the bar is painted again.
+        view_->setHorizontalScrollBarPolicy(like.horizontalScrollBarPolicy());
+        view_->setVerticalScrollBarPolicy(like.verticalScrollBarPolicy());
         layout->addWidget(view_);
         layout->addWidget(send_);
         if (!udp_.bind(QHostAddress::LocalHost, 0))
