@@ -1,6 +1,7 @@
 // Appends reply lines through the window's real receive path and prints how fast, how the cost
 // of a line changes as the message window grows (past its 100,000 lines the oldest go, which
-// the last slice pays for), and the memory it takes per kept line.
+// the last slice pays for), and the memory it takes per kept line. Each of these runs is made by
+// a fresh process of this program, so that no run reuses memory another one freed.
 //
 //   bench_message_window [lines] [runs]   (default 200000 lines; runs: a part of the run names,
 //                                          e.g. "bursts"; run with QT_QPA_PLATFORM=offscreen)
@@ -9,11 +10,15 @@
 
 #include "shown_window.h"
 
+#include "machine_load.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QProcess>
 
 #include <algorithm>
+#include <cstring>
 #include <unistd.h>
 
 #include <cstdio>
@@ -49,6 +54,7 @@ struct Figures {
     double linesPerSecond;
     double firstUs;      // median cost per line over the first slice
     double lastUs;       // and over the last slice
+    double lastP99Us;    // the 99th percentile over the last slice
     double bytesPerLine; // per kept line
 };
 
@@ -84,13 +90,12 @@ Figures run(int lines, int burst, Receive receive) {
         std::fprintf(stderr, "line count mismatch\n");
 
     // The median over a slice: a turn slowed by another process on the machine does not count.
-    auto median = [&](int from) {
-        std::vector<double> slice_(lineNs.begin() + from, lineNs.begin() + from + slice);
-        std::nth_element(slice_.begin(), slice_.begin() + slice / 2, slice_.end());
-        return slice_[static_cast<size_t>(slice / 2)] / 1000.0;
+    auto sliceUs = [&](int from, double q) {
+        return vmx::bench::percentile({lineNs.begin() + from, lineNs.begin() + from + slice}, q) /
+               1000.0;
     };
-    return {lines / seconds, median(0), median(lines - slice),
-            (residentAfter - residentBefore) / kept};
+    return {lines / seconds, sliceUs(0, 0.5), sliceUs(lines - slice, 0.5),
+            sliceUs(lines - slice, 0.99), (residentAfter - residentBefore) / kept};
 }
 
 // Lines per second when every reply arrives alone and the window is painted after each one.
@@ -132,28 +137,40 @@ double plainAppendRate(int lines, QSize size, const QFont& font) {
 
 // Each repeat measures the window and the plain loop one after the other, so both see the
 // same load of the machine; the ratios are summed up over the repeats.
-void reportSingleReplies(const char* name, int lines, int repeats, Receive receive) {
-    std::vector<double> ratios;
-    double windowRate = 0;
-    double plainRate = 0;
+struct SingleReplies {
+    const char* name;
+    double windowRate; // of the last repeat
+    double plainRate;
+    std::vector<double> ratios; // sorted
+};
+
+SingleReplies measureSingleReplies(const char* name, int lines, int repeats, Receive receive) {
+    SingleReplies result{name, 0, 0, {}};
     for (int r = 0; r < repeats; ++r) {
         QSize size;
         QFont font;
-        windowRate = singleRepliesRate(lines, receive, size, font);
-        plainRate = plainAppendRate(lines, size, font);
-        ratios.push_back(windowRate / plainRate);
+        result.windowRate = singleRepliesRate(lines, receive, size, font);
+        result.plainRate = plainAppendRate(lines, size, font);
+        result.ratios.push_back(result.windowRate / result.plainRate);
     }
-    std::sort(ratios.begin(), ratios.end());
+    std::sort(result.ratios.begin(), result.ratios.end());
+    return result;
+}
+
+void report(const vmx::bench::LoadWatch& load, const SingleReplies& r) {
+    const double median = r.ratios[r.ratios.size() / 2];
     std::printf("%-28s %8.0f lines/s vs plain appendPlainText %8.0f lines/s (last repeat); "
-                "ratio median %.2fx min %.2fx max %.2fx over %d repeats (target >= 1.0x)\n",
-                name, windowRate, plainRate, ratios[ratios.size() / 2], ratios.front(),
-                ratios.back(), repeats);
+                "ratio median %.2fx min %.2fx max %.2fx over %zu repeats (target >= 1.0x: %s)\n",
+                r.name, r.windowRate, r.plainRate, median, r.ratios.front(), r.ratios.back(),
+                r.ratios.size(), load.verdict(median >= 1.0));
 }
 
 void report(const char* name, const Figures& f) {
-    std::printf("%-22s %10.0f lines/s   first 20k %7.2f us/line   last 20k %7.2f us/line   "
-                "ratio %.2f   memory %6.0f bytes/line\n",
-                name, f.linesPerSecond, f.firstUs, f.lastUs, f.lastUs / f.firstUs, f.bytesPerLine);
+    std::printf("%-22s %10.0f lines/s   first 20k %7.2f us/line   last 20k %7.2f us/line "
+                "(p99 %7.2f)   ratio %.2f   memory %6.0f bytes/line\n",
+                name, f.linesPerSecond, f.firstUs, f.lastUs, f.lastP99Us, f.lastUs / f.firstUs,
+                f.bytesPerLine);
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -163,7 +180,6 @@ int main(int argc, char* argv[]) {
     const int lines = argc > 1 ? std::max(100, std::atoi(argv[1])) : 200000;
     // An optional second argument picks the runs whose name contains it ("bursts", "UDP").
     const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
-    std::printf("%d reply lines through the receive path into a real MainForm\n", lines);
     const struct {
         const char* name;
         int burst;
@@ -174,13 +190,33 @@ int main(int argc, char* argv[]) {
         {"UDP, single events", 1, &vmx::MainForm::datagramReceived},
         {"serial, single events", 1, &vmx::MainForm::serialReceived},
     };
-    // Fonts, styles and the first allocations of a window are paid once, outside the figures.
-    run(2000, 1000, &vmx::MainForm::datagramReceived);
-    for (const auto& r : runs)
-        if (QString::fromLatin1(r.name).contains(only, Qt::CaseInsensitive))
-            report(r.name, run(lines, r.burst, r.receive));
+    // A process started for one run: "--run=<index>" as the third argument.
+    if (argc > 3 && std::strncmp(argv[3], "--run=", 6) == 0) {
+        const auto& r = runs[std::clamp(std::atoi(argv[3] + 6), 0, int(std::size(runs)) - 1)];
+        report(r.name, run(lines, r.burst, r.receive));
+        return 0;
+    }
+
+    vmx::bench::LoadWatch load;
+    std::printf("%d reply lines through the receive path into a real MainForm, each run in a "
+                "fresh process\n",
+                lines);
+    std::fflush(stdout);
+    for (std::size_t i = 0; i < std::size(runs); ++i) {
+        if (!QString::fromLatin1(runs[i].name).contains(only, Qt::CaseInsensitive))
+            continue;
+        QProcess fresh;
+        fresh.setProcessChannelMode(QProcess::ForwardedChannels);
+        fresh.start(
+            QCoreApplication::applicationFilePath(),
+            {QString::number(lines), QStringLiteral("-"), QStringLiteral("--run=%1").arg(i)});
+        if (!fresh.waitForFinished(-1) || fresh.exitCode() != 0)
+            std::fprintf(stderr, "the run \"%s\" failed\n", runs[i].name);
+    }
 
     // One reply per receive event, each followed by a paint, against a plain append loop.
+    // Fonts, styles and the first allocations of a window are paid once, outside the figures.
+    run(2000, 1000, &vmx::MainForm::datagramReceived);
     const int singleLines = std::min(lines, 3000);
     const struct {
         const char* name;
@@ -190,8 +226,12 @@ int main(int argc, char* argv[]) {
         {"single replies, UDP", &vmx::MainForm::datagramReceived},
     };
     std::printf("%d single replies per repeat, each followed by a paint\n", singleLines);
+    std::vector<SingleReplies> measured;
     for (const auto& r : singles)
         if (QString::fromLatin1(r.name).contains(only, Qt::CaseInsensitive))
-            reportSingleReplies(r.name, singleLines, 5, r.receive);
+            measured.push_back(measureSingleReplies(r.name, singleLines, 5, r.receive));
+    load.finish();
+    for (const SingleReplies& r : measured)
+        report(load, r);
     return 0;
 }

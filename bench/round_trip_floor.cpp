@@ -12,7 +12,8 @@
 //
 // <pause> is the time in microseconds between two exchanges, not timed.
 // Prints "median_us <m> lock_us <l> sync_us <s>": the median round trip, and for (b) the median
-// time of taking and dropping the lock file and of its forced write to disk alone.
+// time of taking and dropping the lock file and of its forced write to disk alone; then
+// "trips_us" and every round trip.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -55,6 +56,13 @@ double median(std::vector<double> values) {
 }
 
 int pauseUs = 0;
+
+void printTrips(const std::vector<double>& times) {
+    std::printf("trips_us");
+    for (const double us : times)
+        std::printf(" %.2f", us);
+    std::printf("\n");
+}
 
 void pauseBetweenTrips() {
     if (pauseUs > 0)
@@ -265,14 +273,16 @@ int main(int argc, char* argv[]) {
     const int trips = std::max(1, std::atoi(argv[3]));
     pauseUs = std::max(0, std::atoi(argv[4]));
     if (mode == "udp") {
-        std::printf("median_us %.2f lock_us 0 sync_us 0\n",
-                    median(udpTrips(std::atoi(argv[2]), trips)));
+        const std::vector<double> times = udpTrips(std::atoi(argv[2]), trips);
+        std::printf("median_us %.2f lock_us 0 sync_us 0\n", median(times));
+        printTrips(times);
         return 0;
     }
     if (mode == "serial" || mode == "serial-reopen") {
         const SerialFigures f = serialTrips(argv[2], trips, mode == "serial-reopen");
         std::printf("median_us %.2f lock_us %.2f sync_us %.2f\n", median(f.trips), median(f.lock),
                     median(f.sync));
+        printTrips(f.trips);
         return 0;
     }
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());

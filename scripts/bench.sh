@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark and prints their figures: the round trip SEND -> reply line
-# over UDP and serial against its floors, the start-up against an empty QMainWindow, and the
-# message window's receive path. The round trip binds UDP port 5000, so everything runs in a
-# private network namespace of its own when the machine allows one.
+# painted over UDP and serial against a plain Qt program and the floors, the start-up against a
+# plain Qt window, the message window's receive path, the UDP flood and the idle cost of a serial
+# device that went away. The round trip and the flood bind UDP port 5000, so everything runs in
+# a private network namespace of its own when the machine allows one. The machine and its load
+# are printed first; each benchmark prints the load around its own figures.
 #
 #   scripts/bench.sh
 set -euo pipefail
@@ -10,7 +12,9 @@ cd "$(dirname "$0")/.."
 
 if [ "${VELMARIXON_BENCH_INSIDE:-0}" != 1 ]; then
     scripts/setup.sh >/dev/null
-    echo "Machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(uname -sr)"
+    echo "Machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(uname -sr)," \
+        "Qt $(pkg-config --modversion Qt6Core 2>/dev/null || echo '?')"
+    echo "Load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     if $sudo unshare -n true 2>/dev/null; then
@@ -22,8 +26,13 @@ fi
 
 bench=${BUILD_DIR:-build}/bench
 export QT_QPA_PLATFORM=offscreen
-"$bench/bench_round_trip"
-echo
-"$bench/bench_startup"
-echo
-"$bench/bench_message_window"
+started=$SECONDS
+for benchmark in bench_round_trip bench_startup bench_message_window bench_udp_flood \
+    bench_serial_hangup; do
+    echo "== $benchmark"
+    # One benchmark that fails or misses its target does not keep the others from running.
+    "$bench/$benchmark" || echo "($benchmark ended with status $?)"
+    echo
+done
+echo "All benchmarks in $((SECONDS - started)) s; load average at the end:" \
+    "$(cut -d' ' -f1-3 /proc/loadavg)"

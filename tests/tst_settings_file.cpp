@@ -98,11 +98,29 @@ private slots:
     }
 
     // The old file is replaced whole: nothing of a longer old file is left at the end.
+    void writeReplacesLongerFile_data() {
+        QTest::addColumn<bool>("unnamed");
+        QTest::newRow("unnamed temporary file") << true;
+        QTest::newRow("named temporary file") << false;
+    }
     void writeReplacesLongerFile() {
+        QFETCH(bool, unnamed);
         QVERIFY(writeFile(kFile, QByteArray(5000, 'z')));
-        QVERIFY(vmx::writeSettingsFile(kFile, udpSettings()));
+        QVERIFY(QFile::setPermissions(kFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ReadGroup));
+        struct stat before {};
+        QVERIFY(::stat(QFile::encodeName(kFile).constData(), &before) == 0);
+        QString error;
+        const vmx::TemporaryFileMaker maker =
+            unnamed ? vmx::makeUnnamedBeside : vmx::makeNamedBeside;
+        QVERIFY2(vmx::writeSettingsFile(kFile, udpSettings(), &error, {maker, {}}),
+                 qPrintable(error));
         QCOMPARE(readFile(kFile), vmx::encodeSettings(udpSettings()));
         QCOMPARE(entries(scratch_->path()), QStringList{kFile});
+        struct stat after {};
+        QVERIFY(::stat(QFile::encodeName(kFile).constData(), &after) == 0);
+        QVERIFY(after.st_ino != before.st_ino); // a new file took the name
+        QCOMPARE(after.st_mode, before.st_mode);
 
         Settings back;
         QVERIFY(vmx::decodeSettings(*vmx::readSettingsBytes(kFile), back));
@@ -236,7 +254,7 @@ private slots:
         };
 
         QString error;
-        QVERIFY2(vmx::writeSettingsFile(kFile, udpSettings(), &error, noNewFiles),
+        QVERIFY2(vmx::writeSettingsFile(kFile, udpSettings(), &error, {noNewFiles, {}}),
                  qPrintable(error));
         QCOMPARE(attempts, 1);
         QCOMPARE(readFile(kFile), vmx::encodeSettings(udpSettings()));
@@ -251,7 +269,8 @@ private slots:
             FileSizeLimit limit(16);
             if (!limit.isActive())
                 QSKIP("cannot limit the file size here");
-            QVERIFY(!vmx::writeSettingsFile(kFile, vmx::defaultSettings(0), &error, noNewFiles));
+            QVERIFY(
+                !vmx::writeSettingsFile(kFile, vmx::defaultSettings(0), &error, {noNewFiles, {}}));
         }
         QVERIFY2(error.contains(kFile), qPrintable(error));
         QVERIFY2(error.contains(QLatin1String("disk may be full")), qPrintable(error));
@@ -284,6 +303,30 @@ private slots:
         // With room again the same write goes through.
         QVERIFY(vmx::writeSettingsFile(kFile, udpSettings(), &error));
         QCOMPARE(readFile(kFile), vmx::encodeSettings(udpSettings()));
+    }
+
+    // A link to the file stays a link: the file it leads to is replaced, in its own folder.
+    void writeThroughLinkKeepsTheLink() {
+        QVERIFY(QDir().mkdir(QStringLiteral("real")));
+        QVERIFY(writeFile(QStringLiteral("real/settings"), QByteArray(5000, 'z')));
+        QVERIFY(QFile::link(QStringLiteral("real/settings"), kFile));
+        QString error;
+        QVERIFY2(vmx::writeSettingsFile(kFile, udpSettings(), &error), qPrintable(error));
+        QVERIFY(QFileInfo(kFile).isSymLink());
+        QCOMPARE(readFile(QStringLiteral("real/settings")), vmx::encodeSettings(udpSettings()));
+        QCOMPARE(entries(QStringLiteral("real")), QStringList{QStringLiteral("settings")});
+    }
+
+    // A first file written while forcing is deferred is there whole at once; forcing it later
+    // keeps it, and afterwards nothing is deferred any more.
+    void deferredFirstFileIsCompleteAtOnce() {
+        vmx::deferForcingNewFiles();
+        QString error;
+        QVERIFY2(vmx::writeSettingsFile(kFile, udpSettings(), &error), qPrintable(error));
+        QCOMPARE(readFile(kFile), vmx::encodeSettings(udpSettings()));
+        vmx::forceDeferredWrites();
+        QCOMPARE(readFile(kFile), vmx::encodeSettings(udpSettings()));
+        QCOMPARE(entries(scratch_->path()), QStringList{kFile});
     }
 
 private:

@@ -1,14 +1,19 @@
 #include "settings/settings_file.h"
 
 #include "platform/disk_sync.h"
+#include "settings/settings_file_platform.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace vmx {
 
@@ -58,19 +63,52 @@ std::optional<QByteArray> readSettingsBytes(const QString& path, QString* error)
     return bytes;
 }
 
-std::unique_ptr<QFile> makeTemporaryBeside(const QString& target, QString* reason) {
+namespace {
+
+QString temporaryNameFor(const QString& target) {
+    return QStringLiteral("%1.new-%2")
+        .arg(target, QString::number(QRandomGenerator::global()->generate(), 16)
+                         .rightJustified(8, QLatin1Char('0')));
+}
+
+// The new file takes the old one's place: it gets its permissions too.
+void takePermissionsOf(const QString& target, QFile& file) {
     const QFileInfo existing(target);
+    if (existing.exists())
+        file.setPermissions(existing.permissions());
+}
+
+} // namespace
+
+std::unique_ptr<QFile> makeUnnamedBeside(const QString& target, QString* reason) {
+    const int fd = platform::openUnnamedFile(QFileInfo(target).absolutePath());
+    if (fd < 0) {
+        setError(reason, QStringLiteral("no unnamed file in this folder"));
+        return nullptr;
+    }
+    auto file = std::make_unique<QFile>();
+    // Unbuffered, so that a failing write is seen at the write and not lost in a flush.
+    if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                    QFileDevice::AutoCloseHandle)) {
+#ifndef Q_OS_WIN
+        ::close(fd);
+#endif
+        setError(reason, file->errorString());
+        return nullptr;
+    }
+    takePermissionsOf(target, *file);
+    return file;
+}
+
+std::unique_ptr<QFile> makeNamedBeside(const QString& target, QString* reason) {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString name = QStringLiteral("%1.%2").arg(
-            target, QString::number(QRandomGenerator::global()->generate(), 36));
+        const QString name = temporaryNameFor(target);
         if (QFileInfo::exists(name))
             continue;
         auto file = std::make_unique<QFile>(name);
-        // Unbuffered, so that a failing write is seen at the write and not lost in a flush.
         if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-            // The new file takes the old one's place: it gets its permissions too.
-            if (existing.exists())
-                file->setPermissions(existing.permissions());
+            platform::markInUse(file->handle());
+            takePermissionsOf(target, *file);
             return file;
         }
         setError(reason, file->errorString());
@@ -79,6 +117,12 @@ std::unique_ptr<QFile> makeTemporaryBeside(const QString& target, QString* reaso
             return nullptr;
     }
     return nullptr;
+}
+
+std::unique_ptr<QFile> makeTemporaryBeside(const QString& target, QString* reason) {
+    if (auto unnamed = makeUnnamedBeside(target, reason))
+        return unnamed;
+    return makeNamedBeside(target, reason);
 }
 
 namespace {
@@ -96,8 +140,17 @@ QString linkTarget(const QString& path) {
 }
 
 // Writes all the bytes from the file's current position; the reason of a failure, or nothing.
-std::optional<QString> writeWhole(QFile& file, const QByteArray& bytes) {
-    const qint64 written = file.write(bytes);
+// `halfWritten`, when set, runs between the two halves.
+std::optional<QString> writeWhole(QFile& file, const QByteArray& bytes,
+                                  const std::function<void()>& halfWritten = {}) {
+    const qint64 half = halfWritten ? bytes.size() / 2 : 0;
+    qint64 written = half > 0 ? file.write(bytes.constData(), half) : 0;
+    if (written == half) {
+        if (half > 0)
+            halfWritten();
+        const qint64 rest = file.write(bytes.constData() + half, bytes.size() - half);
+        written = rest < 0 ? rest : half + rest;
+    }
     if (written == bytes.size() && file.flush() && file.error() == QFileDevice::NoError)
         return std::nullopt;
     // A short write sets no error of its own: say what happened (usually a full disk).
@@ -127,35 +180,56 @@ std::filesystem::path fileSystemPath(const QString& path) {
     return std::filesystem::path(path.toStdU16String());
 }
 
-// The atomic way: the temporary file, written whole, takes the target's name.
+// Files written while forcing new files is deferred, and whether it is.
+bool deferringNewFiles = false;
+std::vector<QString> deferredFiles;
+
+// The temporary file, written whole, takes the target's name: the unnamed one by a link, the
+// named one by a rename.
+std::optional<QString> nameTemporary(QFile& temporary, const QString& target) {
+    if (temporary.fileName().isEmpty())
+        return platform::nameUnnamedFile(temporary.handle(), target, temporaryNameFor(target));
+    std::error_code renameError;
+    std::filesystem::rename(fileSystemPath(temporary.fileName()), fileSystemPath(target),
+                            renameError);
+    if (!renameError)
+        return std::nullopt;
+    return QString::fromStdString(renameError.message());
+}
+
+// The atomic way: a temporary file, written whole and forced to the disk, takes the target's
+// name.
 std::optional<QString> replaceThrough(QFile& temporary, const QString& target,
-                                      const QByteArray& bytes) {
-    std::optional<QString> failure = writeWhole(temporary, bytes);
+                                      const QByteArray& bytes,
+                                      const std::function<void()>& halfWritten) {
+    const bool deferForcing = deferringNewFiles && !QFileInfo::exists(target);
+    std::optional<QString> failure = writeWhole(temporary, bytes, halfWritten);
     if (!failure)
         failure = checkSize(temporary, bytes.size());
-    if (!failure)
+    if (!failure && !deferForcing)
         failure = syncToDisk(temporary);
+    if (!failure)
+        failure = nameTemporary(temporary, target);
     temporary.close();
     if (!failure) {
-        std::error_code renameError;
-        std::filesystem::rename(fileSystemPath(temporary.fileName()), fileSystemPath(target),
-                                renameError);
-        if (!renameError)
-            return std::nullopt;
-        failure = QString::fromStdString(renameError.message());
+        if (deferForcing)
+            deferredFiles.push_back(target);
+        return std::nullopt;
     }
-    temporary.remove();
+    if (!temporary.fileName().isEmpty())
+        temporary.remove();
     return failure;
 }
 
 // The way left where no new file can be made: over the old content, then cut to the new size.
 // Nothing is truncated before the new bytes are in: overwriting blocks the file already has
 // needs no new room on the disk.
-std::optional<QString> writeInPlace(const QString& target, const QByteArray& bytes) {
+std::optional<QString> writeInPlace(const QString& target, const QByteArray& bytes,
+                                    const std::function<void()>& halfWritten) {
     QFile file(target);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return file.errorString();
-    std::optional<QString> failure = writeWhole(file, bytes);
+    std::optional<QString> failure = writeWhole(file, bytes, halfWritten);
     if (!failure && !file.resize(bytes.size()))
         failure = file.errorString();
     if (!failure)
@@ -168,7 +242,7 @@ std::optional<QString> writeInPlace(const QString& target, const QByteArray& byt
 } // namespace
 
 bool writeSettingsFile(const QString& path, const Settings& settings, QString* error,
-                       const TemporaryFileMaker& makeTemporary) {
+                       const SettingsWriteSeams& seams) {
     const QString target = linkTarget(path);
     if (QFileInfo(target).isDir()) {
         setError(error, QStringLiteral("cannot write %1: it is a directory").arg(path));
@@ -176,14 +250,45 @@ bool writeSettingsFile(const QString& path, const Settings& settings, QString* e
     }
     const QByteArray bytes = encodeSettings(settings);
     QString noTemporary;
-    const std::unique_ptr<QFile> temporary = makeTemporary(target, &noTemporary);
+    const std::unique_ptr<QFile> temporary = seams.makeTemporary(target, &noTemporary);
     const std::optional<QString> failure =
-        temporary ? replaceThrough(*temporary, target, bytes) : writeInPlace(target, bytes);
+        temporary ? replaceThrough(*temporary, target, bytes, seams.halfWritten)
+                  : writeInPlace(target, bytes, seams.halfWritten);
     if (failure) {
         setError(error, QStringLiteral("cannot write %1: %2").arg(path, *failure));
         return false;
     }
     return true;
+}
+
+void deferForcingNewFiles() {
+    deferringNewFiles = true;
+}
+
+void forceDeferredWrites() {
+    deferringNewFiles = false;
+    for (const QString& target : std::exchange(deferredFiles, {})) {
+        QFile file(target);
+        if (!file.open(QIODevice::ReadOnly) || syncToDisk(file))
+            QFile::remove(target);
+    }
+}
+
+int removeLeftoverTemporaries(const QString& path) {
+    const QFileInfo target(linkTarget(path));
+    const QRegularExpression ownName(QStringLiteral("^%1\\.new-[0-9a-f]{8}$")
+                                         .arg(QRegularExpression::escape(target.fileName())));
+    QDir folder = target.absoluteDir();
+    folder.setFilter(QDir::Files | QDir::Hidden | QDir::System);
+    folder.setNameFilters({target.fileName() + QStringLiteral(".new-*")});
+    int removed = 0;
+    for (const QString& name : folder.entryList()) {
+        const QString candidate = folder.filePath(name);
+        if (ownName.match(name).hasMatch() && platform::isAbandonedTemporary(candidate) &&
+            QFile::remove(candidate))
+            ++removed;
+    }
+    return removed;
 }
 
 } // namespace vmx
