@@ -1,24 +1,35 @@
 // Floods the running window's UDP port from 127.0.0.1 and prints how much of the flood the
 // window lists against a plain recvfrom() loop fed by the same sender in the same run, the
-// longest stall of the window's event loop, and the process's peak memory.
+// longest stall of the window's event loop seen from inside (a timer in its thread) and, when
+// the window runs on X, from another process (bench_x_window_probe pinging it), the process's
+// peak memory and the machine's load. Three floods: small datagrams, 64 KiB replies, and random
+// datagrams after 300 lines of 60,000 characters; each once as the window is and once after the
+// operator selected and copied the whole window (Ctrl+A, Ctrl+C), the probe then pasting the
+// selection every few seconds as another program would.
 //
-//   bench_udp_flood [datagrams] [big]   (default 1000000 small datagrams, then 64 KiB ones for
-//                                        at most 10 s; run inside a private network namespace
-//                                        with QT_QPA_PLATFORM=offscreen)
+//   bench_udp_flood [datagrams] [big-seconds] [long-lines-seconds] [small|big|long|all]
+//                   [paste-every-seconds]
+//     (defaults 1000000, 10, 10, all, 2; run inside a private network namespace, offscreen
+//      or, for the X probe, under xvfb-run with QT_QPA_PLATFORM=xcb)
 //
 // Everything goes to 127.0.0.1 only: the window's link on port 5000, a plain socket on a port
 // of the system's choice, and the one frame of the set-up SEND to a sink socket.
 #include "app/main_form.h"
+#include "app/message_window.h"
 #include "links/udp_link.h"
 #include "protocol/reply_assembler.h"
 
+#include "flood_probes.h"
 #include "shown_window.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -33,6 +44,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <random>
 #include <thread>
 
 namespace {
@@ -43,27 +56,6 @@ sockaddr_in loopback(quint16 port) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return address;
-}
-
-// The process's peak resident memory since the last reset, in MiB.
-double peakMiB() {
-    FILE* status = std::fopen("/proc/self/status", "r");
-    if (!status)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, status))
-        if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1)
-            break;
-    std::fclose(status);
-    return double(kib) / 1024.0;
-}
-
-void resetPeak() {
-    if (FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", refs);
-        std::fclose(refs);
-    }
 }
 
 // A plain socket on 127.0.0.1 read by a recvfrom() loop in a thread of its own; it judges the
@@ -114,15 +106,31 @@ struct Figures {
     long windowLines = 0;
     long plainDatagrams = 0;
     long plainLines = 0;
-    double longestStallMs = 0;
-    long linesAtLongestStall = 0; // lines the window had shown when it ended
-    double peak = 0;
     double seconds = 0;
+    vmx::bench::StallFigures stalls;
 };
 
+// How the operator left the message window when the flood starts.
+enum class Selection { None, WholeWindowCopied };
+
+// Ctrl+A, then Ctrl+C, as the operator types them into the message window.
+void selectAllAndCopy(QWidget* messageView) {
+    for (const Qt::Key key : {Qt::Key_A, Qt::Key_C}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::ControlModifier);
+        QApplication::sendEvent(messageView, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::ControlModifier);
+        QApplication::sendEvent(messageView, &release);
+    }
+}
+
 // Sends `payloadFor(i)` to the window and to the plain socket, as fast as the system takes it,
-// until `keepSending(i)` says no; meanwhile runs the window's event loop and times its turns.
-Figures flood(vmx::MainForm& form, const std::function<QByteArray(long)>& payloadFor,
+// until `keepSending(i)` says no; meanwhile runs the window's event loop and times its turns
+// from inside and, on X, from another process.
+// How often the X probe pastes the window's selection (0: never).
+double pasteEverySeconds = 2.0;
+
+Figures flood(vmx::MainForm& form, Selection selection,
+              const std::function<QByteArray(long)>& payloadFor,
               const std::function<bool(long)>& keepSending) {
     Figures f;
     PlainReceiver plain;
@@ -135,9 +143,25 @@ Figures flood(vmx::MainForm& form, const std::function<QByteArray(long)>& payloa
                                                   ++windowLines;
                                           });
 
+    vmx::bench::resetPeak();
+    vmx::bench::StallTimer stalls;
+    vmx::bench::XProbe probe;
+    if (selection == Selection::WholeWindowCopied) {
+        auto* view = form.findChild<QPlainTextEdit*>(QStringLiteral("Text2"));
+        selectAllAndCopy(view);
+        // How long the selection's text takes to make (in a worker thread, from the copy on).
+        QElapsedTimer pasting;
+        pasting.start();
+        const std::unique_ptr<QMimeData> copy(form.messageWindow().copyOf(view->textCursor()));
+        const qsizetype bytes = copy->data(QStringLiteral("text/plain")).size();
+        std::printf("  selection's text for a paste: %lld bytes, ready %.1f ms after the copy\n",
+                    static_cast<long long>(bytes), double(pasting.nsecsElapsed()) / 1e6);
+        probe.start(form, pasteEverySeconds);
+    } else {
+        probe.start(form);
+    }
     std::atomic<bool> senderDone{false};
     std::atomic<long> sent{0};
-    resetPeak();
     QElapsedTimer clock;
     clock.start();
     std::thread plainThread([&] { plain.run(senderDone); });
@@ -158,22 +182,7 @@ Figures flood(vmx::MainForm& form, const std::function<QByteArray(long)>& payloa
         senderDone = true;
     });
 
-    // A timer that should fire every 5 ms: the longest gap between two of its ticks is the
-    // longest time the window could not react.
     QEventLoop loop;
-    QElapsedTimer sinceTick;
-    sinceTick.start();
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(5);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const double stallMs = double(sinceTick.nsecsElapsed()) / 1e6;
-        if (stallMs > f.longestStallMs) {
-            f.longestStallMs = stallMs;
-            f.linesAtLongestStall = windowLines;
-        }
-        sinceTick.restart();
-    });
     long lastSeen = -1;
     QElapsedTimer quiet;
     quiet.start();
@@ -187,13 +196,20 @@ Figures flood(vmx::MainForm& form, const std::function<QByteArray(long)>& payloa
             loop.quit();
         }
     });
-    tick.start();
+    stalls.start();
     done.start();
     loop.exec();
     f.seconds = double(clock.nsecsElapsed()) / 1e9;
-    f.peak = peakMiB();
+    // The probes stop before the threads are joined: the plain loop ends only after its
+    // receive timeout, a wait of the benchmark, not of the window.
+    stalls.stop();
+    f.stalls.x = probe.stop();
     sender.join();
     plainThread.join();
+    f.stalls.timerLongestMs = stalls.longestMs();
+    f.stalls.timerP99Ms = stalls.p99Ms();
+    f.stalls.peak = vmx::bench::peakMiB();
+    f.stalls.load = vmx::bench::loadPerCore();
     QObject::disconnect(counter);
 
     f.sent = sent;
@@ -203,18 +219,22 @@ Figures flood(vmx::MainForm& form, const std::function<QByteArray(long)>& payloa
     return f;
 }
 
-void report(const char* name, const Figures& f) {
+void report(const char* name, Selection selection, const Figures& f) {
     const double ratio = f.plainLines > 0 ? double(f.windowLines) / double(f.plainLines) : 0;
-    std::printf("%s: %ld datagrams sent to each receiver in %.1f s\n", name, f.sent, f.seconds);
+    std::printf("%s%s: %ld datagrams sent to each receiver in %.1f s\n", name,
+                selection == Selection::WholeWindowCopied
+                    ? ", whole window selected and copied (Ctrl+A, Ctrl+C)"
+                    : "",
+                f.sent, f.seconds);
+    if (selection == Selection::WholeWindowCopied && f.stalls.x.ran)
+        std::printf("  the X probe pastes the primary selection every %.1f s\n", pasteEverySeconds);
     std::printf("  plain recvfrom() loop: %ld datagrams, %ld lines\n", f.plainDatagrams,
                 f.plainLines);
-    std::printf("  window:                %ld datagrams, %ld lines shown\n", f.windowDatagrams,
-                f.windowLines);
+    std::printf("  window:                %ld datagrams (%.0f/s), %ld lines shown\n",
+                f.windowDatagrams, double(f.windowDatagrams) / f.seconds, f.windowLines);
     std::printf("  lines shown / lines of the plain loop: %.3f   (target >= 0.9)\n", ratio);
-    std::printf(
-        "  longest event-loop stall: %.1f ms, ending after %ld lines   (target <= 100 ms)\n",
-        f.longestStallMs, f.linesAtLongestStall);
-    std::printf("  peak memory of the process: %.0f MiB   (target <= 300 MiB)\n", f.peak);
+    vmx::bench::reportStalls(f.stalls);
+    std::fflush(stdout);
 }
 
 // A mix as a device and a stranger might send it: acknowledgements, full replies, and
@@ -232,12 +252,31 @@ QByteArray smallDatagram(long i) {
     }
 }
 
+// Random bytes, 1 to 120 of them, every other datagram ending in ETX.
+QByteArray randomDatagram(long i) {
+    thread_local std::mt19937 random(12345);
+    QByteArray payload(int(1 + random() % 120), Qt::Uninitialized);
+    for (char& byte : payload)
+        byte = char(random());
+    if (i % 2 == 0)
+        payload[payload.size() - 1] = '\x03';
+    return payload;
+}
+
+bool wanted(const char* only, const char* name) {
+    return !only || std::strcmp(only, name) == 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const long smallCount = argc > 1 ? std::max(1000L, std::atol(argv[1])) : 1'000'000L;
     const double bigSeconds = argc > 2 ? std::atof(argv[2]) : 10.0;
+    const double longLinesSeconds = argc > 3 ? std::atof(argv[3]) : 10.0;
+    const char* only = argc > 4 && std::strcmp(argv[4], "all") != 0 ? argv[4] : nullptr;
+    if (argc > 5)
+        pasteEverySeconds = std::atof(argv[5]);
 
     const auto window = vmx::bench::shownWindow();
     vmx::MainForm& form = *window;
@@ -256,20 +295,49 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "the window could not bind UDP port 5000 on this machine\n");
         return 1;
     }
+    std::printf("platform %s, %u cores\n", qPrintable(QGuiApplication::platformName()),
+                std::thread::hardware_concurrency());
 
-    report("small datagrams (ACK, replies, garbage)",
-           flood(form, smallDatagram, [smallCount](long i) { return i < smallCount; }));
+    for (const Selection selection : {Selection::None, Selection::WholeWindowCopied}) {
+        if (wanted(only, "small"))
+            report("small datagrams (ACK, replies, garbage)", selection,
+                   flood(form, selection, smallDatagram,
+                         [smallCount](long i) { return i < smallCount; }));
 
-    // 64 KiB replies, each a line of almost 64 Ki characters, sent for a while: the window keeps
-    // at most 32 Mi characters of them however many come.
-    QByteArray big(65000, 'B');
-    big[0] = '\x07';
-    big[big.size() - 1] = '\x03';
-    QElapsedTimer bigClock;
-    bigClock.start();
-    report("64 KiB replies ending in ETX",
-           flood(
-               form, [&big](long) { return big; },
-               [&bigClock, bigSeconds](long) { return bigClock.elapsed() < bigSeconds * 1000; }));
+        // 64 KiB replies, each a line of almost 64 Ki characters, sent for a while.
+        if (wanted(only, "big")) {
+            QByteArray big(65000, 'B');
+            big[0] = '\x07';
+            big[big.size() - 1] = '\x03';
+            QElapsedTimer bigClock;
+            bigClock.start();
+            report("64 KiB replies ending in ETX", selection,
+                   flood(
+                       form, selection, [&big](long) { return big; },
+                       [&bigClock, bigSeconds](long) {
+                           return bigClock.elapsed() < bigSeconds * 1000;
+                       }));
+        }
+
+        // 300 lines of 60,000 characters in the window, then random datagrams.
+        if (wanted(only, "long")) {
+            form.messageWindow().clear();
+            const QByteArray longReply = "\x07"
+                                         "02" +
+                                         QByteArray(60'000, 'L') + "xy\x03";
+            for (int i = 0; i < 300; ++i)
+                form.datagramReceived(longReply);
+            form.messageWindow().flush();
+            QApplication::processEvents();
+            QElapsedTimer longClock;
+            longClock.start();
+            report("random datagrams of 1-120 bytes, half ending in ETX, after 300 lines of "
+                   "60,000 characters",
+                   selection,
+                   flood(form, selection, randomDatagram, [&longClock, longLinesSeconds](long) {
+                       return longClock.elapsed() < longLinesSeconds * 1000;
+                   }));
+        }
+    }
     return 0;
 }

@@ -3,8 +3,12 @@
 #include "app/message_window.h"
 #include "support/window_fixture.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTextBlock>
 
 using vmx::MessageWindow;
 using vmx::test::WindowFixture;
@@ -69,6 +73,80 @@ private slots:
         const QByteArray huge(25'000, 'H');
         window.appendLine(huge);
         QCOMPARE(window.text(), QString::fromLatin1(huge) + QStringLiteral("\r\n"));
+    }
+
+    // Lines far longer than the window shows are shown shortened with a marker of what is left
+    // out, yet count whole against the bound, and the document stays in step with the lines
+    // kept as they are dropped.
+    void longLinesCountWholeAndShowTheirStart() {
+        QPlainTextEdit view;
+        MessageWindow window(&view, nullptr, {1000, 10'000});
+        for (int i = 0; i < 10; ++i)
+            window.appendLine(QByteArray(1, char('a' + i)) + QByteArray(2999, '.'));
+        window.appendLine("short");
+        window.flush();
+        // 3,000 characters and a line break each: the newest three long lines and "short" fit.
+        const QStringList lines = window.text().split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0], QLatin1Char('h') + QString(2999, QLatin1Char('.')));
+        QCOMPARE(lines[3], QStringLiteral("short"));
+        const QString marker =
+            MessageWindow::omissionMarker(3000 - MessageWindow::kShownCharacters);
+        QVERIFY(marker.contains(QStringLiteral("2000")));
+        QCOMPARE(view.document()->blockCount(), 5);
+        QCOMPARE(view.document()->firstBlock().text(),
+                 QLatin1Char('h') + QString(MessageWindow::kShownCharacters - 1, QLatin1Char('.')) +
+                     marker);
+        QCOMPARE(view.document()->findBlockByNumber(3).text(), QStringLiteral("short"));
+    }
+
+    // Through the window's receive path: a reply of 60,000 characters with control bytes in it
+    // is shown shortened, read back whole, and Ctrl+A, Ctrl+C copies every line whole as plain
+    // text only. The copy is the window at the time of the copy, however many lines come after.
+    void copiesLongLinesWhole() {
+        WindowFixture fx;
+        QVERIFY(fx.start());
+        QByteArray payload(60'000, 'L');
+        payload[0] = '\x1b';
+        payload[59'999] = char(0xE9);
+        fx.form().datagramReceived(replyWith("12.5"));
+        fx.form().datagramReceived(replyWith(payload));
+        fx.form().datagramReceived(replyWith("x\r\ny"));
+        fx.form().messageWindow().flush();
+        const QString shownPayload =
+            QChar(0x241B) + QString(59'998, QLatin1Char('L')) + QChar(0xE9);
+        QCOMPARE(fx.messageText(), QStringLiteral("12.5\r\n") + QString::fromLatin1(payload) +
+                                       QStringLiteral("\r\nx\r\ny\r\n"));
+        auto* view = fx.control<QPlainTextEdit>("Text2");
+        QCOMPARE(view->document()->findBlockByNumber(1).text(),
+                 shownPayload.left(MessageWindow::kShownCharacters) +
+                     MessageWindow::omissionMarker(60'000 - MessageWindow::kShownCharacters));
+
+        QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        const QString copied = QStringLiteral("12.5\n") + shownPayload + QStringLiteral("\nx\ny\n");
+        const QMimeData* clipboard = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(clipboard);
+        QCOMPARE(clipboard->formats(), QStringList{QStringLiteral("text/plain")});
+        QCOMPARE(clipboard->data(QStringLiteral("text/plain")), copied.toUtf8());
+
+        // A selection from inside the first line into the marker of the long one.
+        QTextCursor partial(view->document());
+        partial.setPosition(2);
+        partial.setPosition(view->document()->findBlockByNumber(1).position() +
+                                MessageWindow::kShownCharacters + 3,
+                            QTextCursor::KeepAnchor);
+        view->setTextCursor(partial);
+        view->copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral(".5\n") + shownPayload);
+
+        // The copy of the whole window stays as it was while a flood pushes its lines out.
+        QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        for (int i = 0; i < 100'010; ++i)
+            fx.form().datagramReceived(QByteArrayLiteral("\x06"));
+        QCOMPARE(fx.messageText().count(QStringLiteral("ACK")), 100'000);
+        QCOMPARE(QGuiApplication::clipboard()->text(), copied);
     }
 };
 

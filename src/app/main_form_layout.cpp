@@ -1,6 +1,7 @@
 // The main window's controls: names, captions, places, fonts and tab order.
 #include "app/fonts.h"
 #include "app/main_form.h"
+#include "app/message_view.h"
 #include "app/twips.h"
 
 #include <QGroupBox>
@@ -142,7 +143,7 @@ void MainForm::buildControls() {
     label2_ = label(client, "Label2", "ADDRESS:", twipRect(8040, 1440, 975, 255));
     text1_ = centredBox(client, "Text1", "02", twipRect(9960, 1440, 495, 285), arialBold());
 
-    text2_ = named(new QPlainTextEdit(client), "Text2", twipRect(360, 240, 4215, 4215));
+    text2_ = named(new MessageView(client), "Text2", twipRect(360, 240, 4215, 4215));
     text2_->setReadOnly(true);
     // Appended answers are never undone; an undo history would only grow with every line.
     text2_->setUndoRedoEnabled(false);

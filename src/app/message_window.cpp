@@ -1,12 +1,18 @@
 #include "app/message_window.h"
 
 #include "app/appending_text_layout.h"
+#include "app/message_view.h"
+#include "app/selection_text.h"
 #include "protocol/display_text.h"
 
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+
+#include <algorithm>
+#include <iterator>
 
 namespace vmx {
 
@@ -15,6 +21,14 @@ namespace {
 // Gathered lines go into the document once they reach this size even within one event, so a
 // long burst never piles up outside the bounds of the window.
 constexpr qsizetype kMaxPendingCharacters = 1024 * 1024;
+
+// Where a position in a line as shown falls in the line as received: anywhere in the marker of
+// a shortened line is its end.
+qsizetype receivedPosition(const QByteArray& line, qsizetype shown) {
+    if (line.size() > MessageWindow::kShownCharacters && shown > MessageWindow::kShownCharacters)
+        return line.size();
+    return std::min(shown, line.size());
+}
 
 } // namespace
 
@@ -28,6 +42,12 @@ MessageWindow::MessageWindow(QPlainTextEdit* view, QObject* parent, Limits limit
     document->setDocumentMargin(original->documentMargin());
     document->setUndoRedoEnabled(original->isUndoRedoEnabled());
     view_->setDocument(document);
+    if (auto* messageView = qobject_cast<MessageView*>(view_)) {
+        const QPointer<MessageWindow> self(this);
+        messageView->setSelectionCopier([self](const QTextCursor& selection) {
+            return self ? self->copyOf(selection) : nullptr;
+        });
+    }
     caretPause_.setSingleShot(true);
     caretPause_.setInterval(kCaretMoveIntervalMs);
     connect(&caretPause_, &QTimer::timeout, this, [this] {
@@ -39,11 +59,33 @@ MessageWindow::MessageWindow(QPlainTextEdit* view, QObject* parent, Limits limit
 }
 
 void MessageWindow::appendLine(const QByteArray& item) {
-    pending_ += displayText(item);
-    pending_ += QLatin1Char('\n');
-    if (pending_.size() >= kMaxPendingCharacters)
+    // A CR LF pair in an item is a line break as shown: each part is a line of its own.
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype lineBreak = item.indexOf("\r\n", from);
+        const QByteArray line = item.mid(from, lineBreak < 0 ? -1 : lineBreak - from);
+        if (line.size() > kShownCharacters) {
+            pending_ += displayText(QByteArrayView(line).first(kShownCharacters));
+            pending_ += omissionMarker(line.size() - kShownCharacters);
+        } else {
+            pending_ += displayText(line);
+        }
+        pending_ += QLatin1Char('\n');
+        pendingCharacters_ += line.size() + 1;
+        pendingLines_.push_back(line);
+        if (lineBreak < 0)
+            break;
+        from = lineBreak + 2;
+    }
+    if (pendingCharacters_ >= kMaxPendingCharacters)
         insertPending();
     scheduleFlush();
+}
+
+QString MessageWindow::omissionMarker(qsizetype characters) {
+    return QChar(0x2026) + (characters == 1
+                                ? QStringLiteral("(1 more character)")
+                                : QStringLiteral("(%1 more characters)").arg(characters));
 }
 
 void MessageWindow::moveCaretToEnd() {
@@ -53,17 +95,41 @@ void MessageWindow::moveCaretToEnd() {
 
 void MessageWindow::clear() {
     pending_.clear();
+    pendingLines_.clear();
+    pendingCharacters_ = 0;
+    lines_.clear();
+    characters_ = 0;
     view_->clear();
 }
 
 QString MessageWindow::text() {
     flush();
-    // The raw text keeps every received character as it came (the plain-text view would turn a
-    // no-break space 0xA0 into a blank); lines are separated by the paragraph separator, which
-    // no received byte can produce either.
-    QString raw = view_->document()->toRawText();
-    raw.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
-    return receivedCharacters(raw);
+    QString text;
+    text.reserve(characters_ + qsizetype(lines_.size()));
+    for (const QByteArray& line : lines_) {
+        text += QLatin1StringView(line);
+        text += QLatin1StringView("\r\n");
+    }
+    return text;
+}
+
+QMimeData* MessageWindow::copyOf(const QTextCursor& selection) const {
+    // The document's lines are the received lines one for one, followed by an empty line.
+    const QTextDocument* document = view_->document();
+    const QTextBlock first = document->findBlock(selection.selectionStart());
+    const QTextBlock last = document->findBlock(selection.selectionEnd());
+    const auto lineAt = [this](int number) {
+        return size_t(number) < lines_.size() ? lines_[size_t(number)] : QByteArray();
+    };
+    std::vector<QByteArray> covered;
+    covered.reserve(size_t(std::max(1, last.blockNumber() - first.blockNumber() + 1)));
+    for (int number = first.blockNumber(); number <= last.blockNumber(); ++number)
+        covered.push_back(lineAt(number));
+    const qsizetype from =
+        receivedPosition(covered.front(), selection.selectionStart() - first.position());
+    const qsizetype to =
+        receivedPosition(covered.back(), selection.selectionEnd() - last.position());
+    return new SelectionText(std::move(covered), from, to);
 }
 
 void MessageWindow::scheduleFlush() {
@@ -92,44 +158,49 @@ void MessageWindow::afterEvents() {
 }
 
 void MessageWindow::insertPending() {
-    if (pending_.isEmpty())
+    if (pendingLines_.empty())
         return;
     // A cursor of our own at the end: the operator's caret and selection stay where they are.
     QTextDocument* document = view_->document();
     QTextCursor end(document);
     end.setPosition(document->characterCount() - 1);
     end.insertText(pending_);
+    lines_.insert(lines_.end(), std::make_move_iterator(pendingLines_.begin()),
+                  std::make_move_iterator(pendingLines_.end()));
+    characters_ += pendingCharacters_;
     pending_.clear();
+    pendingLines_.clear();
+    pendingCharacters_ = 0;
     dropOldestLines();
 }
 
 void MessageWindow::dropOldestLines() {
     // Whole lines from the start, in one removal: those beyond the newest Limits::lines, then
     // as many more as make the rest fit Limits::characters, but never the newest line. The
-    // positions are found without laying the lines out (the document's own block limit moves a
-    // cursor over every dropped line, which lays each one out first).
-    QTextDocument* document = view_->document();
-    // The text ends with a line break, so an empty block follows the last line.
-    const int lines = document->blockCount() - 1;
-    QTextBlock block = document->firstBlock();
-    if (lines > limits_.lines)
-        block = document->findBlockByNumber(lines - limits_.lines);
-    int dropped = block.position();
-    const QTextBlock newest = document->lastBlock().previous();
-    const int excess = document->characterCount() - limits_.characters;
-    while (dropped < excess && block.isValid() && block != newest) {
-        dropped += block.length();
-        block = block.next();
-    }
+    // characters are those of the lines as received (one more for each line break), so a line
+    // shown shortened counts whole. The position in the document is found without laying the
+    // lines out (the document's own block limit moves a cursor over every dropped line, which
+    // lays each one out first).
+    size_t dropped = 0;
+    qsizetype droppedCharacters = 0;
+    const auto dropOne = [&] { droppedCharacters += lines_[dropped++].size() + 1; };
+    while (lines_.size() - dropped > size_t(limits_.lines))
+        dropOne();
+    while (characters_ - droppedCharacters > limits_.characters && dropped + 1 < lines_.size())
+        dropOne();
     if (dropped == 0)
         return;
+    QTextDocument* document = view_->document();
+    const int end = document->findBlockByNumber(int(dropped)).position();
     QTextCursor oldest(document);
     // Within an edit block the cursor does not measure where it lands: it would lay out the
     // whole line there first.
     oldest.beginEditBlock();
-    oldest.setPosition(dropped, QTextCursor::KeepAnchor);
+    oldest.setPosition(end, QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
     oldest.endEditBlock();
+    lines_.erase(lines_.begin(), lines_.begin() + qsizetype(dropped));
+    characters_ -= droppedCharacters;
 }
 
 void MessageWindow::moveCaretNow() {

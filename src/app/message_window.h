@@ -5,7 +5,12 @@
 #include <QString>
 #include <QTimer>
 
+#include <deque>
+#include <vector>
+
+class QMimeData;
 class QPlainTextEdit;
+class QTextCursor;
 
 namespace vmx {
 
@@ -24,12 +29,20 @@ struct MessageWindowLimits {
 // Limits::lines of them and, of those, as many of the newest as hold at most Limits::characters
 // characters; the oldest lines go first. The newest line always stays (an answer is at most
 // about 1 Mi characters).
+//
+// A line longer than kShownCharacters is shown shortened: its first kShownCharacters characters
+// and then a marker saying how many are left out. Qt shapes a line as a whole to measure and
+// paint it, and a line of tens of thousands of characters would hold the window for tens of
+// milliseconds each time. The window keeps every line as received, so reading the text back and
+// copying a selection (in a MessageView) give every line whole.
 class MessageWindow : public QObject {
     Q_OBJECT
 public:
     using Limits = MessageWindowLimits;
     // Moves of the caret to the end that come quicker than this are made once, at its end.
     static constexpr int kCaretMoveIntervalMs = 50;
+    // Lines longer than this show only this many characters and the marker.
+    static constexpr int kShownCharacters = 1000;
 
     explicit MessageWindow(QPlainTextEdit* view, QObject* parent = nullptr, Limits limits = {});
 
@@ -39,8 +52,12 @@ public:
     void moveCaretToEnd();
     void clear();
 
-    // The whole text with each line ended by CR LF, as the window lists it.
+    // The whole text with each line ended by CR LF, as the window lists it, every line whole.
     QString text();
+    // The text of the view's selection `selection` as plain text, every line whole.
+    QMimeData* copyOf(const QTextCursor& selection) const;
+    // What the window shows for a line of `characters` characters beyond kShownCharacters.
+    static QString omissionMarker(qsizetype characters);
     // Inserts whatever is still gathered and makes a pending caret move; done by itself right
     // after the current event (the caret move at most once per kCaretMoveIntervalMs).
     void flush();
@@ -54,7 +71,14 @@ private:
 
     QPlainTextEdit* view_;
     Limits limits_;
+    // The lines as received, one per line of the document, oldest first, and their characters
+    // counted with one line break each (as the document counts them).
+    std::deque<QByteArray> lines_;
+    qsizetype characters_ = 0;
+    // Lines gathered for the next insertion: as shown, and as received.
     QString pending_;
+    std::vector<QByteArray> pendingLines_;
+    qsizetype pendingCharacters_ = 0;
     bool caretToEndPending_ = false;
     bool flushScheduled_ = false;
     QTimer caretPause_;
