@@ -56,10 +56,10 @@ bool reportIdleSecond(const char* name) {
     const double wallMs = double(wall.nsecsElapsed()) / 1e6;
     const double percent = 100.0 * cpuMs / wallMs;
     const bool met = percent <= kTargetPercent;
-    std::printf("%-34s %8.1f ms CPU in %6.1f ms (%5.1f %%)   target <= %.0f ms (%.0f %%)\n", name,
-                cpuMs, wallMs, percent, 10.0 * kTargetPercent, kTargetPercent);
     load.finish();
-    std::printf("  %s\n", load.verdict(met));
+    std::printf("%-34s %8.1f ms CPU in %6.1f ms (%5.1f %%)   target <= %.0f ms (%.0f %%): %s\n",
+                name, cpuMs, wallMs, percent, 10.0 * kTargetPercent, kTargetPercent,
+                load.verdict(met));
     return met;
 }
 

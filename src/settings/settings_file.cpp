@@ -189,6 +189,11 @@ std::vector<QString> deferredFiles;
 std::optional<QString> nameTemporary(QFile& temporary, const QString& target) {
     if (temporary.fileName().isEmpty())
         return platform::nameUnnamedFile(temporary.handle(), target, temporaryNameFor(target));
+#ifdef Q_OS_WIN
+    // Windows renames no file that is open. Elsewhere it stays open, and marked as in use,
+    // until it has its new name.
+    temporary.close();
+#endif
     std::error_code renameError;
     std::filesystem::rename(fileSystemPath(temporary.fileName()), fileSystemPath(target),
                             renameError);
@@ -268,8 +273,9 @@ void deferForcingNewFiles() {
 void forceDeferredWrites() {
     deferringNewFiles = false;
     for (const QString& target : std::exchange(deferredFiles, {})) {
+        // A file that can no longer be opened is no longer the one written here: left alone.
         QFile file(target);
-        if (!file.open(QIODevice::ReadOnly) || syncToDisk(file))
+        if (file.open(QIODevice::ReadOnly) && syncToDisk(file))
             QFile::remove(target);
     }
 }
