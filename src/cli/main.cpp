@@ -2,8 +2,6 @@
 #include "cli/send_options.h"
 #include "cli/send_session.h"
 #include "cli/signal_watch.h"
-#include "links/serial_link.h"
-#include "links/udp_link.h"
 #include "settings/settings_file.h"
 
 #include <QCoreApplication>
@@ -90,9 +88,7 @@ int main(int argc, char* argv[]) {
         [&stamped](const QString& text) { print(stderr, stamped(text)); },
     };
 
-    SerialLink serial;
-    UdpLink udp;
-    SendSession session(plan, {serial, udp}, output);
+    SendSession session(plan, output);
     QObject::connect(&session, &SendSession::finished, &app,
                      [](int status) { QCoreApplication::exit(status); });
 
