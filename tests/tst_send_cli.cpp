@@ -181,21 +181,23 @@ private slots:
         vmx::PlanResult planned =
             vmx::planSend(vmx::parseCommandLine({"velmarixon-send"}), settings);
         QVERIFY(planned.plan);
-        QCOMPARE(planned.plan->selection.portSelect, 0.0f);
-        QCOMPARE(planned.plan->selection.baudSelect, 1.0f);
-        QCOMPARE(planned.plan->addressText, QStringLiteral("2.5"));
-        QCOMPARE(planned.plan->localPort, vmx::kLocalUdpPort);
+        const vmx::ExchangeRequest& request = planned.plan->request;
+        QCOMPARE(request.link, vmx::LinkKind::Serial);
+        QCOMPARE(request.target.serialPort, 1);
+        QCOMPARE(request.target.line->baudRate, 2400);
+        QCOMPARE(request.addressText, QStringLiteral("2.5"));
+        QCOMPARE(request.target.localUdpPort, vmx::kLocalUdpPort);
 
         planned = vmx::planSend(vmx::parseCommandLine({"velmarixon-send", "--port", "com4",
                                                        "--baud", "1200", "--format", "N81"}),
                                 settings);
-        QCOMPARE(planned.plan->selection.portSelect, 3.0f);
-        QCOMPARE(planned.plan->selection.baudSelect, 0.0f);
-        QCOMPARE(planned.plan->selection.comFormat, 1.0f);
+        QCOMPARE(planned.plan->request.target.serialPort, 4);
+        QCOMPARE(planned.plan->request.target.line->baudRate, 1200);
+        QCOMPARE(planned.plan->request.target.line->parity, QSerialPort::NoParity);
         planned = vmx::planSend(
             vmx::parseCommandLine({"velmarixon-send", "--port", "/dev/ttyUSB0"}), settings);
-        QCOMPARE(planned.plan->serialPath, QStringLiteral("/dev/ttyUSB0"));
-        QVERIFY(planned.plan->selection.portSelect < 25);
+        QCOMPARE(planned.plan->request.target.serialPath, QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(planned.plan->request.link, vmx::LinkKind::Serial);
     }
 
     // Ctrl+C during polling ends the run at once with the status of the exchanges so far.

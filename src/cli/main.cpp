@@ -1,8 +1,6 @@
 // velmarixon-send: the window's exchange from a shell, for scripts and production lines.
 #include "cli/send_options.h"
 #include "cli/send_session.h"
-#include "links/serial_link.h"
-#include "links/udp_link.h"
 #include "platform/signal_watch.h"
 #include "settings/settings_file.h"
 #include "velmarixon_version.h"
@@ -96,9 +94,7 @@ int main(int argc, char* argv[]) {
         [&stamped](const QString& text) { print(stderr, stamped(text)); },
     };
 
-    SerialLink serial;
-    UdpLink udp;
-    SendSession session(plan, {serial, udp}, output);
+    SendSession session(plan, output);
     QObject::connect(&session, &SendSession::finished, &app,
                      [](int status) { QCoreApplication::exit(status); });
 

@@ -1,26 +1,25 @@
 #include "cli/send_session.h"
 
-#include "links/serial_link.h"
-#include "links/udp_link.h"
 #include "protocol/display_text.h"
-#include "protocol/reply_assembler.h"
 
 #include <algorithm>
 
 namespace vmx {
 
-SendSession::SendSession(const SendPlan& plan, SendLinks links, SessionOutput output,
-                         QObject* parent)
-    : QObject(parent), plan_(plan), links_(links), output_(std::move(output)),
-      watchdog_(plan.timeout) {
-    links_.serial.setExplicitPath(plan_.serialPath);
-    links_.udp.setLocalPort(plan_.localPort);
+SendSession::SendSession(const SendPlan& plan, SessionOutput output, QObject* parent)
+    : QObject(parent), plan_(plan), output_(std::move(output)),
+      exchange_(systemHostLookup, plan.timeout) {
     nextExchange_.setSingleShot(true);
     nextExchange_.setTimerType(Qt::PreciseTimer);
     connect(&nextExchange_, &QTimer::timeout, this, &SendSession::sendNext);
-    connect(&links_.serial, &SerialLink::received, this, &SendSession::receive);
-    connect(&links_.udp, &UdpLink::datagramReceived, this, &SendSession::receive);
-    connect(&watchdog_, &ReplyWatchdog::expired, this, &SendSession::noAnswer);
+    connect(&exchange_, &Exchange::echoed, this, [this](const QString& echo) {
+        if (plan_.echo)
+            output_.line(echo);
+    });
+    connect(&exchange_, &Exchange::failed, this,
+            [this](const QString& message) { output_.error(message); });
+    connect(&exchange_, &Exchange::answered, this, &SendSession::answered);
+    connect(&exchange_, &Exchange::noAnswer, this, &SendSession::noAnswer);
 }
 
 void SendSession::start() {
@@ -35,22 +34,7 @@ void SendSession::sendNext() {
     if (finished_)
         return;
     sinceSend_.start();
-    // The texts the window would hold in its boxes; the IP texts SEND refreshes stay local.
-    QString ipAddress = plan_.ipAddress;
-    QString ipPort = plan_.ipPort;
-    const SendControls controls{
-        [this] { return plan_.commandText; },
-        [this] { return plan_.addressText; },
-        [this] { return plan_.ipAddress; },
-        [this] { return plan_.ipPort; },
-        [this](const QString& echo) {
-            if (plan_.echo)
-                output_.line(echo);
-        },
-        [this](const QString& message) { output_.error(message); },
-        [this] { watchdog_.arm(); },
-    };
-    if (!runSend(plan_.selection, links_, exchange_, ipAddress, ipPort, controls)) {
+    if (!exchange_.send(plan_.request)) {
         status_ = std::max(status_, kExitLinkFailed);
         finish();
         return;
@@ -58,19 +42,14 @@ void SendSession::sendNext() {
     awaiting_ = true;
 }
 
-void SendSession::receive(const QByteArray& chunk) {
+void SendSession::answered(Answer answer, const QByteArray& line) {
     if (finished_)
         return;
-    const auto line = exchange_.reply.receive(chunk, exchange_.commandLength);
-    if (!line)
-        return;
-    output_.line(displayText(*line));
-    watchdog_.disarm();
+    output_.line(displayText(line));
     if (!awaiting_)
         return;
     awaiting_ = false;
-    // The terminator decides, not the text: a reply whose payload reads "NAK" is a reply.
-    exchangeEnded(exchange_.reply.lastChar() == kNak ? kExitRefused : kExitAnswered);
+    exchangeEnded(answer == Answer::Nak ? kExitRefused : kExitAnswered);
 }
 
 void SendSession::noAnswer() {
@@ -97,7 +76,7 @@ void SendSession::finish() {
         return;
     finished_ = true;
     awaiting_ = false;
-    watchdog_.disarm();
+    exchange_.stop();
     nextExchange_.stop();
     emit finished(status_);
 }

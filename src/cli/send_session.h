@@ -1,8 +1,7 @@
 #pragma once
 
-#include "app/send_operation.h"
 #include "cli/send_options.h"
-#include "supervision/reply_watchdog.h"
+#include "exchange/exchange.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -21,15 +20,13 @@ struct SessionOutput {
 };
 
 // The exchanges of one velmarixon-send run, on the event loop. Each one is the window's SEND
-// (runSend over the same links), then a wait until an answer completes or the watchdog expires.
-// Answers are shown as the message window shows them; one that completes after the watchdog has
+// (the same Exchange), then a wait until an answer completes or the watchdog expires. Answers
+// are shown as the message window shows them; one that completes after the watchdog has
 // expired is still shown, as the window shows it, but no longer counts.
 class SendSession : public QObject {
     Q_OBJECT
 public:
-    // Aims the links at the plan's device path and local port.
-    SendSession(const SendPlan& plan, SendLinks links, SessionOutput output,
-                QObject* parent = nullptr);
+    SendSession(const SendPlan& plan, SessionOutput output, QObject* parent = nullptr);
 
     // Starts the first exchange; `finished` follows once all are done or one could not be sent.
     void start();
@@ -44,16 +41,14 @@ signals:
 
 private:
     void sendNext();
-    void receive(const QByteArray& chunk);
+    void answered(Answer answer, const QByteArray& line);
     void noAnswer();
     void exchangeEnded(int status);
     void finish();
 
     SendPlan plan_;
-    SendLinks links_;
     SessionOutput output_;
-    ReplyWatchdog watchdog_;
-    ExchangeState exchange_;
+    Exchange exchange_;
     QTimer nextExchange_;
     QElapsedTimer sinceSend_;
     bool awaiting_ = false;
