@@ -3,7 +3,8 @@
 // event loop must answer by sending it back to the root window; the time to the answer is the
 // time the window could not react to the X server. With --paste-every SECONDS it also pastes
 // the X primary selection (as a terminal's middle click does) and times each paste to its last
-// byte, large selections coming in INCR pieces.
+// byte, large selections coming in INCR pieces. It needs a display without a window manager
+// (Xvfb, as xvfb-run starts it), see below.
 //
 //   bench_x_window_probe WINDOW-ID [--paste-every SECONDS]
 //
@@ -107,7 +108,12 @@ int main(int argc, char* argv[]) {
     // window that the program maps while the probe runs waits for the probe to end.
     const uint32_t rootMask =
         XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT;
-    xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &rootMask);
+    if (xcb_generic_error_t* refused = xcb_request_check(
+            c, xcb_change_window_attributes_checked(c, root, XCB_CW_EVENT_MASK, &rootMask))) {
+        std::free(refused);
+        std::fprintf(stderr, "a window manager runs on this display: use a bare one (xvfb-run)\n");
+        return 2;
+    }
     const xcb_window_t own = xcb_generate_id(c);
     const uint32_t ownMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_create_window(c, XCB_COPY_FROM_PARENT, own, root, 0, 0, 1, 1, 0,
