@@ -9,6 +9,7 @@
 //                                     X probe runs too)
 #include "app/main_form.h"
 #include "app/message_window.h"
+#include "links/serial_link.h"
 #include "support/scratch_dir.h"
 
 #include "flood_probes.h"
@@ -106,8 +107,10 @@ void selectAllAndCopy(QWidget* messageView) {
 void floodOnce(vmx::MainForm& form, Device& device, long megabytes, bool selected) {
     auto* view = form.findChild<QPlainTextEdit*>(QStringLiteral("Text2"));
     long events = 0;
-    const auto counter = QObject::connect(&form.serialLink(), &vmx::SerialLink::received,
-                                          [&events](const QByteArray&) { ++events; });
+    const auto counter = QObject::connect(&form.exchange(), &vmx::Exchange::received,
+                                          [&events](vmx::LinkKind from, const QByteArray&) {
+                                              events += from == vmx::LinkKind::Serial;
+                                          });
     vmx::bench::resetPeak();
     vmx::bench::StallTimer stalls;
     vmx::bench::XProbe probe;
@@ -182,7 +185,8 @@ int main(int argc, char* argv[]) {
         form.findChild<QAbstractButton*>(QLatin1String(option))->click();
     form.findChild<QAbstractButton*>(QStringLiteral("Command1"))->click();
     device.drain();
-    if (!form.serialLink().isOpen()) {
+    if (!static_cast<const vmx::SerialLink&>(form.exchange().link(vmx::LinkKind::Serial))
+             .isOpen()) {
         std::fprintf(stderr, "the window could not open COM1\n");
         return 2;
     }
