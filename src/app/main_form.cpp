@@ -117,11 +117,12 @@ void MainForm::optionChosen(const OptionButton& button) {
     case OptionGroup::Port: {
         link_ = button.link;
         serialPort_ = button.serialPort;
-        const bool udp = link_ == LinkKind::Udp;
+        // Every link but the serial one is reached by its IP address and port.
+        const bool network = link_ != LinkKind::Serial;
         for (QWidget* ipField :
              {static_cast<QWidget*>(ipAddressLabel_), static_cast<QWidget*>(ipPortLabel_),
               static_cast<QWidget*>(ipAddressBox_), static_cast<QWidget*>(ipPortBox_)})
-            ipField->setVisible(udp);
+            ipField->setVisible(network);
         break;
     }
     case OptionGroup::Baud:

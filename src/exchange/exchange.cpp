@@ -32,7 +32,8 @@ Exchange::Exchange(HostResolver resolveHost, std::chrono::milliseconds replyTime
     links_[std::size_t(LinkKind::Udp)] = std::make_unique<UdpLink>(std::move(resolveHost));
     link(LinkKind::Serial).setObjectName(QStringLiteral("MSComm1"));
     link(LinkKind::Udp).setObjectName(QStringLiteral("Winsock1"));
-    for (const LinkKind kind : {LinkKind::Serial, LinkKind::Udp}) {
+    for (int index = 0; index < kLinkKinds; ++index) {
+        const auto kind = LinkKind(index);
         connect(&link(kind), &Link::bytesArrived, this,
                 [this, kind](const QByteArray& bytes) { receive(kind, bytes); });
         connect(&link(kind), &Link::lost, this, [this, kind] { emit linkLost(kind); });
@@ -47,7 +48,7 @@ Exchange::~Exchange() = default;
 
 bool Exchange::send(const ExchangeRequest& request) {
     Link& chosen = link(request.link);
-    if (request.link == LinkKind::Udp) {
+    if (request.link != LinkKind::Serial) {
         state_.ipAddress = request.target.ipAddress;
         state_.ipPort = request.target.ipPort;
     }

@@ -34,8 +34,8 @@ struct ExchangeState {
     float commandLength = 0; // cuts the payload out of a reply
     CommandFrame frame;
     ReplyAssembler reply; // holds rxBuffer
-    // The IP texts of the last SEND over UDP, taken before its link was prepared, so that even
-    // a SEND that failed there has them.
+    // The IP texts of the last SEND over a network link, taken before the link was prepared,
+    // so that even a SEND that failed there has them.
     QString ipAddress;
     QString ipPort;
 };
@@ -91,7 +91,7 @@ signals:
 private:
     bool fail(Link& link, const QString& detail);
 
-    std::array<std::unique_ptr<Link>, 2> links_; // by LinkKind
+    std::array<std::unique_ptr<Link>, kLinkKinds> links_; // by LinkKind
     ExchangeState state_;
     ReplyWatchdog watchdog_;
     bool stopped_ = false;
