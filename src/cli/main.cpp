@@ -1,42 +1,27 @@
 // velmarixon-send: the window's exchange from a shell, for scripts and production lines.
+#include "cli/broken_pipe.h"
+#include "cli/line_output.h"
+#include "cli/port_listing.h"
+#include "cli/record_sink.h"
 #include "cli/send_options.h"
 #include "cli/send_session.h"
 #include "cli/signal_watch.h"
+#include "eventlog/event_log.h"
 #include "links/serial_link.h"
 #include "links/udp_link.h"
 #include "settings/settings_file.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QFileInfo>
 #include <QTimer>
 
-#include <cstdio>
+#include <optional>
 
 using namespace vmx;
 
 namespace {
 
 const char kProgram[] = "velmarixon-send";
-
-void print(std::FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fputc('\n', stream);
-    // A script or a production line reads each line as it comes.
-    std::fflush(stream);
-}
-
-int usageError(const QString& reason) {
-    print(stderr, QStringLiteral("%1: %2 See %1 --help.").arg(QLatin1String(kProgram), reason));
-    return kExitUsage;
-}
-
-// The current time in ISO 8601 with milliseconds and the offset from UTC.
-QString timestamp() {
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
-}
 
 // The settings the window would start with: the file when there is one, else its defaults.
 // nullopt with the reason when a file is there but cannot be used.
@@ -63,16 +48,42 @@ std::optional<Settings> startSettings(const QString& explicitPath, QString* reas
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Before anything opens a file: a port must never take the number of a closed stdout.
+    LineOutput out(1);
+    LineOutput err(2);
+    out.guardClosedDescriptor();
+    err.guardClosedDescriptor();
+    ignoreBrokenPipe();
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(kProgram));
 
+    const auto programError = [&err](const QString& text) {
+        err.writeLine(QStringLiteral("%1: %2").arg(QLatin1String(kProgram), text));
+    };
+    const auto outputStatus = [&out, &programError](int status) {
+        if (!out.failed())
+            return status;
+        programError(QStringLiteral("standard output cannot be written: %1").arg(out.failure()));
+        return kExitOutputFailed;
+    };
+    const auto usageError = [&programError](const QString& reason) {
+        programError(QStringLiteral("%1 See %2 --help.").arg(reason, QLatin1String(kProgram)));
+        return kExitUsage;
+    };
+
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     if (line.helpRequested) {
-        std::fputs(line.helpText.toUtf8().constData(), stdout);
-        return 0;
+        out.writeRaw(line.helpText.toUtf8());
+        return outputStatus(0);
     }
     if (!line.error.isEmpty())
         return usageError(line.error);
+    if (line.listPorts) {
+        for (const QString& text : portListing())
+            out.writeLine(text);
+        return outputStatus(0);
+    }
     QString reason;
     const std::optional<Settings> settings = startSettings(line.settingsPath, &reason);
     if (!settings)
@@ -82,26 +93,23 @@ int main(int argc, char* argv[]) {
         return usageError(planned.error);
     const SendPlan& plan = *planned.plan;
 
-    const auto stamped = [&plan](const QString& text) {
-        return plan.timestamps ? timestamp() + u' ' + text : text;
-    };
-    const SessionOutput output{
-        [&stamped](const QString& text) { print(stdout, stamped(text)); },
-        [&stamped](const QString& text) { print(stderr, stamped(text)); },
-    };
+    RecordSink sink(plan.output, plan.timestamps, out, err);
+    EventLog log;
+    if (!plan.logPath.isEmpty())
+        log.open(plan.logPath, programError);
 
     SerialLink serial;
     UdpLink udp;
-    SendSession session(plan, {serial, udp}, output);
+    SendSession session(plan, {serial, udp}, sink, log.isOpen() ? &log : nullptr);
     QObject::connect(&session, &SendSession::finished, &app,
                      [](int status) { QCoreApplication::exit(status); });
 
     SignalWatch watch;
     if (!watch.isValid())
-        print(stderr, QStringLiteral("%1: Ctrl+C cannot be caught; it ends the program at once.")
-                          .arg(QLatin1String(kProgram)));
+        programError(QStringLiteral("Ctrl+C cannot be caught; it ends the program at once."));
     QObject::connect(&watch, &SignalWatch::arrived, &session, &SendSession::stop);
 
     QTimer::singleShot(0, &session, &SendSession::start);
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    return outputStatus(status);
 }
