@@ -49,6 +49,18 @@ QString recordTime(const QDateTime& time) {
     return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
+QDateTime recordClock() {
+    static constexpr qint64 kQuarterHourMs = 15 * 60 * 1000;
+    static qint64 quarter = -1;
+    static int offsetSeconds = 0;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now / kQuarterHourMs != quarter) {
+        quarter = now / kQuarterHourMs;
+        offsetSeconds = QDateTime::fromMSecsSinceEpoch(now).offsetFromUtc();
+    }
+    return QDateTime::fromMSecsSinceEpoch(now, Qt::OffsetFromUTC, offsetSeconds);
+}
+
 std::optional<QString> recordHeader(RecordFormat format) {
     if (format != RecordFormat::Csv)
         return std::nullopt;

@@ -50,4 +50,9 @@ std::optional<QString> textFailureLine(const ExchangeRecord& record);
 // The time as every record writes it: ISO 8601, milliseconds and the offset from UTC.
 QString recordTime(const QDateTime& time);
 
+// The current local time with its offset from UTC, for records. Asking the system's time zone
+// rules costs more than a whole exchange over UDP, so the offset is looked up again only once
+// every quarter of an hour, the finest step in which zones change their offset.
+QDateTime recordClock();
+
 } // namespace vmx

@@ -44,6 +44,14 @@ bool LineOutput::writeRaw(const QByteArray& bytes) {
     return true;
 }
 
+bool LineOutput::isTerminal() const {
+#ifdef Q_OS_WIN
+    return ::_isatty(fd_) != 0;
+#else
+    return !closedAtStart_ && ::isatty(fd_) == 1;
+#endif
+}
+
 void LineOutput::guardClosedDescriptor() {
 #ifndef Q_OS_WIN
     if (::fcntl(fd_, F_GETFD) != -1 || errno != EBADF)

@@ -19,6 +19,7 @@ public:
     bool writeRaw(const QByteArray& bytes);
 
     bool failed() const { return failed_; }
+    bool isTerminal() const;
     // The system's reason for the failure, as strerror() words it.
     QString failure() const { return failure_; }
 

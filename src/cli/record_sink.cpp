@@ -7,10 +7,20 @@
 namespace vmx {
 
 QString RecordSink::stamped(const QString& text) const {
-    return timestamps_ ? recordTime(QDateTime::currentDateTime()) + u' ' + text : text;
+    return timestamps_ ? recordTime(recordClock()) + u' ' + text : text;
+}
+
+void RecordSink::showProgress(const QString& text) {
+    if (!err_.isTerminal() || (text.isEmpty() && !progressShown_))
+        return;
+    // Carriage return, the text, then the rest of the line erased (ANSI "erase to end").
+    err_.writeRaw("\r" + text.toUtf8() + "\x1b[K");
+    progressShown_ = !text.isEmpty();
 }
 
 bool RecordSink::writeOut(const QString& text) {
+    if (progressShown_)
+        showProgress(QString());
     // RFC 4180 ends every line with CR LF.
     return out_.writeLine(text, format_ == RecordFormat::Csv ? "\r\n" : "\n");
 }
@@ -44,6 +54,8 @@ bool RecordSink::writeTextLine(const QString& text) {
 }
 
 void RecordSink::writeError(const QString& text) {
+    if (progressShown_)
+        showProgress(QString());
     err_.writeLine(stamped(text));
 }
 

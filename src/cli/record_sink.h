@@ -26,6 +26,9 @@ public:
     bool writeTextLine(const QString& text);
     // A line on standard error, after the time with --timestamps.
     void writeError(const QString& text);
+    // Where a long run stands, on standard error when that is a terminal: one line that each
+    // call overwrites; an empty text clears it.
+    void showProgress(const QString& text);
 
     RecordFormat format() const { return format_; }
 
@@ -37,6 +40,7 @@ private:
     bool timestamps_;
     LineOutput& out_;
     LineOutput& err_;
+    bool progressShown_ = false;
 };
 
 } // namespace vmx

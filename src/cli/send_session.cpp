@@ -127,6 +127,11 @@ void SendSession::sendNext() {
         if (!writeRecord(Outcome::Late, late, QString()))
             return outputFailed();
     }
+    if (plan_.scan)
+        sink_.showProgress(QStringLiteral("scanning address %1 of %2-%3")
+                               .arg(currentAddress())
+                               .arg(plan_.scan->first)
+                               .arg(plan_.scan->last));
     sinceSend_.start();
     if (isSerial(plan_))
         links_.serial.setExplicitPath(resolvedDevice(plan_.serialPath));
@@ -218,14 +223,8 @@ void SendSession::exchangeEnded(Outcome outcome, const QByteArray& payload, cons
         if (outcome == Outcome::LinkError)
             status_ = std::max(status_, kExitLinkFailed);
         if (found || outcome == Outcome::LinkError) {
-            ExchangeRecord record{QDateTime::currentDateTime(),
-                                  portName(),
-                                  currentAddress(),
-                                  plan_.commandText,
-                                  outcome,
-                                  payload,
-                                  std::nullopt,
-                                  error};
+            ExchangeRecord record{recordClock(), portName(), currentAddress(), plan_.commandText,
+                                  outcome,       payload,    std::nullopt,     error};
             record.roundTripMs = std::round(sinceSend_.nsecsElapsed() / 1000.0) / 1000.0;
             const bool written =
                 outcome == Outcome::LinkError ? sink_.write(record) : sink_.writeFound(record);
@@ -249,14 +248,8 @@ void SendSession::exchangeEnded(Outcome outcome, const QByteArray& payload, cons
 }
 
 bool SendSession::writeRecord(Outcome outcome, const QByteArray& payload, const QString& error) {
-    ExchangeRecord record{QDateTime::currentDateTime(),
-                          portName(),
-                          currentAddress(),
-                          plan_.commandText,
-                          outcome,
-                          payload,
-                          std::nullopt,
-                          error};
+    ExchangeRecord record{recordClock(), portName(), currentAddress(), plan_.commandText,
+                          outcome,       payload,    std::nullopt,     error};
     if (outcome != Outcome::Late && outcome != Outcome::LinkError)
         record.roundTripMs = std::round(sinceSend_.nsecsElapsed() / 1000.0) / 1000.0;
     return sink_.write(record);
@@ -271,6 +264,7 @@ void SendSession::finish() {
     if (finished_)
         return;
     finished_ = true;
+    sink_.showProgress(QString());
     awaiting_ = false;
     watchdog_.disarm();
     nextExchange_.stop();
