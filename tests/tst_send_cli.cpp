@@ -8,6 +8,7 @@
 #include "support/settings_files.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -15,6 +16,8 @@
 
 #include <csignal>
 #include <memory>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace vmx::test;
 
@@ -189,21 +192,23 @@ private slots:
         vmx::PlanResult planned =
             vmx::planSend(vmx::parseCommandLine({"velmarixon-send"}), settings);
         QVERIFY(planned.plan);
-        QCOMPARE(planned.plan->selection.portSelect, 0.0f);
-        QCOMPARE(planned.plan->selection.baudSelect, 1.0f);
-        QCOMPARE(planned.plan->addressText, QStringLiteral("2.5"));
-        QCOMPARE(planned.plan->localPort, vmx::kLocalUdpPort);
+        const vmx::ExchangeRequest& request = planned.plan->request;
+        QCOMPARE(request.link, vmx::LinkKind::Serial);
+        QCOMPARE(request.target.serialPort, 1);
+        QCOMPARE(request.target.line->baudRate, 2400);
+        QCOMPARE(request.addressText, QStringLiteral("2.5"));
+        QCOMPARE(request.target.localUdpPort, vmx::kLocalUdpPort);
 
         planned = vmx::planSend(vmx::parseCommandLine({"velmarixon-send", "--port", "com4",
                                                        "--baud", "1200", "--format", "N81"}),
                                 settings);
-        QCOMPARE(planned.plan->selection.portSelect, 3.0f);
-        QCOMPARE(planned.plan->selection.baudSelect, 0.0f);
-        QCOMPARE(planned.plan->selection.comFormat, 1.0f);
+        QCOMPARE(planned.plan->request.target.serialPort, 4);
+        QCOMPARE(planned.plan->request.target.line->baudRate, 1200);
+        QCOMPARE(planned.plan->request.target.line->parity, QSerialPort::NoParity);
         planned = vmx::planSend(
             vmx::parseCommandLine({"velmarixon-send", "--port", "/dev/ttyUSB0"}), settings);
-        QCOMPARE(planned.plan->serialPath, QStringLiteral("/dev/ttyUSB0"));
-        QVERIFY(planned.plan->selection.portSelect < 25);
+        QCOMPARE(planned.plan->request.target.serialPath, QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(planned.plan->request.link, vmx::LinkKind::Serial);
     }
 
     // Output that cannot be written is an error, never a success: a full disk, a closed
@@ -298,6 +303,33 @@ private slots:
         ::kill(pid_t(send.processId()), SIGINT);
         QVERIFY(send.waitForFinished(5000));
         QCOMPARE(send.exitCode(), 3);
+    }
+
+    // A script polling at speed pays for one open per run, not one per exchange.
+    void keepsTheSerialPortOpenThroughARun() {
+        ScratchDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start({"serial"}));
+        const QByteArray line =
+            QFile::encodeName(QFileInfo(QStringLiteral("COM1")).canonicalFilePath());
+        const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(opens >= 0);
+        // Closes too: inotify merges an event into an unread one just like it.
+        QVERIFY(::inotify_add_watch(opens, line.constData(),
+                                    IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) >= 0);
+        const ProgramRun run = runProgram(kSend, {"--port", "COM1", "--count", "5"});
+        QCOMPARE(run.out.size(), 5);
+        int opened = 0;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = ::read(opens, events, sizeof events)) > 0;) {
+            // No names follow the events: the watch is on a file.
+            for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;
+                 at += ssize_t(sizeof(inotify_event)))
+                opened +=
+                    (reinterpret_cast<const inotify_event*>(events + at)->mask & IN_OPEN) ? 1 : 0;
+        }
+        ::close(opens);
+        QCOMPARE(opened, 1);
     }
 
     // Ctrl+C during polling ends the run at once with the status of the exchanges so far.

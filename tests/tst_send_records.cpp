@@ -161,7 +161,7 @@ private slots:
         QCOMPARE(events, (QStringList{"sent 07 30 31 52 44 46 45 03",
                                       "received 07 30 31 52 44 31 32 2E 35 43 34 03", "reply 12.5",
                                       "sent 07 30 33 52 44 30 30 03",
-                                      "no-answer  Communication fail with device"}));
+                                      "no-answer Communication fail with device"}));
 
         run = runProgram(kSend, {"--port", "COM1", "--log", "/dev/full"});
         QCOMPARE(run.out, QStringList{"12.5"});

@@ -41,7 +41,7 @@ public:
         : WindowFixture(replyTimeout) {}
 
     PtyPair device;
-    QSignalSpy expiries{&form().watchdog(), &ReplyWatchdog::expired};
+    QSignalSpy expiries{&form().exchange().watchdog(), &ReplyWatchdog::expired};
 
     bool start() {
         if (!device.isValid() || !device.linkAs(1) || !WindowFixture::start())
@@ -137,19 +137,19 @@ private slots:
         QVERIFY(w.answered("\x15", QStringLiteral("NAK\r\n")));
 
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
-        QVERIFY(w.form().watchdog().isRunning());
+        QVERIFY(w.form().exchange().watchdog().isRunning());
         QByteArray collected;
         for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
             QVERIFY(w.device.writeMaster(pieces[i]));
             collected += pieces[i];
             QTRY_COMPARE(w.rxBuffer(), collected);
             QCOMPARE(w.messageText(), QStringLiteral("NAK\r\n"));
-            QVERIFY(w.form().watchdog().isRunning());
+            QVERIFY(w.form().exchange().watchdog().isRunning());
         }
         QVERIFY(w.device.writeMaster(pieces.back()));
         QTRY_COMPARE(w.messageText(), QStringLiteral("NAK\r\n") + line + QStringLiteral("\r\n"));
         QCOMPARE(w.rxBuffer(), QByteArray());
-        QVERIFY(!w.form().watchdog().isRunning());
+        QVERIFY(!w.form().exchange().watchdog().isRunning());
         QVERIFY(w.messages().isEmpty());
         QCOMPARE(w.device.drainMaster(), QByteArray());
     }
@@ -195,7 +195,7 @@ private slots:
         const QByteArray frame = w.sendAndRead(24);
         QCOMPARE(frame.size(), 24);
         QCOMPARE(frame.mid(3, 18), command.first(18));
-        QCOMPARE(w.form().exchange().commandLength, 20.0f);
+        QCOMPARE(w.form().exchange().state().commandLength, 20.0f);
         QVERIFY(w.device.writeMaster("\x07"
                                      "02" +
                                      command + "-7.25" + "xy\x03"));
@@ -236,15 +236,13 @@ private slots:
         QVERIFY(device.isValid() && device.linkAs(1));
         SeamRecord record; // the program's period; only the message boxes are recorded
         MainForm form(vmx::test::recordingSeams(record, MainFormSeams{}.replyTimeout));
-        QCOMPARE(form.watchdog().periodMs(), 0);
+        QVERIFY(!form.exchange().watchdog().isRunning());
 
         form.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
         QCOMPARE(device.readMaster(int(kDefaultFrame.size())), kDefaultFrame);
-        QCOMPARE(form.watchdog().periodMs(), 4000);
-        QVERIFY(form.watchdog().isRunning());
+        QVERIFY(form.exchange().watchdog().isRunning());
         QVERIFY(device.writeMaster("\x06"));
-        QTRY_VERIFY(!form.watchdog().isRunning());
-        QCOMPARE(form.watchdog().periodMs(), 4000);
+        QTRY_VERIFY(!form.exchange().watchdog().isRunning());
         QVERIFY(record.messages.isEmpty());
     }
 
@@ -275,9 +273,9 @@ private slots:
                                           "02R"));
         QCOMPARE(w.messageText(), QStringLiteral("ACK\r\n"));
         QCOMPARE(w.box("outmessage")->text(), outmessage);
-        QCOMPARE(w.form().exchange().commandLength, 2.0f);
-        QVERIFY(w.form().serialLink().isOpen());
-        QVERIFY(!w.form().watchdog().isEnabled());
+        QCOMPARE(w.form().exchange().state().commandLength, 2.0f);
+        QVERIFY(vmx::test::serialLink(w.form()).isOpen());
+        QVERIFY(!w.form().exchange().watchdog().isRunning());
 
         // The rest of the reply still comes through and is shown.
         QVERIFY(w.device.writeMaster("D12.5xy\x03"));
@@ -303,10 +301,10 @@ private slots:
         SerialWindow w(period);
         QVERIFY(w.start());
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
-        QVERIFY(w.form().watchdog().isRunning());
+        QVERIFY(w.form().exchange().watchdog().isRunning());
         QVERIFY(w.device.writeMaster(answer));
         QTRY_COMPARE(w.messageText(), line + QStringLiteral("\r\n"));
-        QVERIFY(!w.form().watchdog().isRunning());
+        QVERIFY(!w.form().exchange().watchdog().isRunning());
         QVERIFY(!w.expiries.wait(int(period.count() * 3 / 2)));
         QVERIFY(w.messages().isEmpty());
     }
@@ -328,8 +326,8 @@ private slots:
         QVERIFY(w.start());
         w.sendWith(address, port);
         QCOMPARE(w.messages(), QStringList{kComPortError});
-        QCOMPARE(w.form().watchdog().periodMs(), 0);
-        QVERIFY(!w.form().watchdog().isRunning());
+        QVERIFY(!w.form().exchange().watchdog().isRunning());
+        QVERIFY(!w.form().exchange().watchdog().isRunning());
         QVERIFY(!w.expiries.wait(int(3 * period.count())));
         QCOMPARE(w.messages(), QStringList{kComPortError});
         QCOMPARE(w.device.drainMaster(), QByteArray());
@@ -344,11 +342,11 @@ private slots:
         SerialWindow w(period);
         QVERIFY(w.start());
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
-        QVERIFY(w.form().watchdog().isRunning());
+        QVERIFY(w.form().exchange().watchdog().isRunning());
 
         w.sendWith(address, port);
         QCOMPARE(w.messages(), QStringList{kComPortError});
-        QVERIFY(w.form().watchdog().isRunning());
+        QVERIFY(w.form().exchange().watchdog().isRunning());
         QVERIFY(w.expiries.wait(int(4 * period.count())));
         QCOMPARE(w.messages(), (QStringList{kComPortError, kCommunicationFail}));
     }
@@ -364,7 +362,7 @@ private slots:
         constexpr auto period = 300ms;
         SerialWindow w(period);
         QVERIFY(w.start());
-        QSignalSpy lost(&w.form().serialLink(), &SerialLink::deviceLost);
+        QSignalSpy lost(&vmx::test::serialLink(w.form()), &SerialLink::lost);
         QVERIFY(w.answered("\x06", QStringLiteral("ACK\r\n")));
 
         QStringList expected;
@@ -383,7 +381,7 @@ private slots:
             expected << kCommunicationFail;
         }
         QVERIFY(lost.wait(3000));
-        QVERIFY(!w.form().serialLink().isOpen());
+        QVERIFY(!vmx::test::serialLink(w.form()).isOpen());
         // The port is no longer watched: the process stays nearly idle (a port that keeps
         // reporting its hang-up takes most of a core).
         const double cpuMs = cpuMsOverOneSecond();
@@ -403,16 +401,16 @@ private slots:
         QCOMPARE(back.readMaster(int(kDefaultFrame.size())), kDefaultFrame);
         QVERIFY(back.writeMaster("\x15"));
         QTRY_COMPARE(w.messageText(), QStringLiteral("ACK\r\nNAK\r\n"));
-        QVERIFY(!w.form().watchdog().isRunning());
+        QVERIFY(!w.form().exchange().watchdog().isRunning());
         QCOMPARE(w.messages(), expected);
-        QVERIFY(w.form().serialLink().isOpen());
+        QVERIFY(vmx::test::serialLink(w.form()).isOpen());
     }
 
     void watchdogNeverFiresBeforeTheFirstSend() {
         constexpr auto period = 100ms;
         SerialWindow w(period);
         QVERIFY(w.start());
-        QCOMPARE(w.form().watchdog().periodMs(), 0);
+        QVERIFY(!w.form().exchange().watchdog().isRunning());
         QVERIFY(!w.expiries.wait(int(5 * period.count())));
         QVERIFY(w.messages().isEmpty());
     }

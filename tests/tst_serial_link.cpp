@@ -7,7 +7,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-using vmx::LineSettings;
 using vmx::SerialLink;
 using vmx::serialPortPath;
 using vmx::test::allByteValues;
@@ -25,10 +24,19 @@ speed_t outputSpeed(const FourPorts& ports, int portNumber) {
     return ports.pty(portNumber).slaveTermios(t) ? cfgetospeed(&t) : B0;
 }
 
+// The target the window's option buttons give: port 0..3 for COM1..COM4, baud 0..3 for
+// 1200..19200, format 0 for E71 and 1 for N81.
+vmx::LinkTarget target(int portSelect, int baudSelect, int comFormat) {
+    vmx::LinkTarget t;
+    t.serialPort = portSelect + 1;
+    t.line = vmx::lineSettings(vmx::BaudRate(baudSelect), vmx::LineFormat(comFormat));
+    return t;
+}
+
 // Writes the frame to the link and returns what the device on port n reads of it.
 QByteArray carried(SerialLink& link, const FourPorts& ports, int portNumber,
                    const QByteArray& frame) {
-    if (!link.writeFrame(frame))
+    if (!link.write(frame))
         return "<not written>";
     return ports.pty(portNumber).readMaster(int(frame.size()));
 }
@@ -43,12 +51,12 @@ QByteArray joined(const QSignalSpy& spy) {
 
 // COM1..COM4 on pseudo-terminals and a link prepared with the selections; the link's frame
 // must reach port n, whole and alone.
-void checkFrameGoesOutUnchanged(float portSelect, float baudSelect, float comFormat, int portNumber,
+void checkFrameGoesOutUnchanged(int portSelect, int baudSelect, int comFormat, int portNumber,
                                 const QByteArray& frame) {
     FourPorts ports;
     QVERIFY(ports.isValid());
     SerialLink link;
-    QVERIFY(link.prepare(portSelect, baudSelect, comFormat));
+    QVERIFY(link.prepare(target(portSelect, baudSelect, comFormat)));
     QCOMPARE(carried(link, ports, portNumber, frame), frame);
     QCOMPARE(ports.pty(portNumber).drainMaster(), QByteArray());
 }
@@ -94,9 +102,9 @@ private slots:
     }
 
     void selectionsReachThePort_data() {
-        QTest::addColumn<float>("portSelect");
-        QTest::addColumn<float>("baudSelect");
-        QTest::addColumn<float>("comFormat");
+        QTest::addColumn<int>("portSelect");
+        QTest::addColumn<int>("baudSelect");
+        QTest::addColumn<int>("comFormat");
         QTest::addColumn<int>("portNumber");
         QTest::addColumn<uint>("speed");
         QTest::addColumn<int>("baud");
@@ -104,23 +112,23 @@ private slots:
         QTest::addColumn<int>("dataBits");
 
         QTest::newRow("port 3, 19200, N, 8, 1")
-            << 2.0f << 3.0f << 1.0f << 3 << uint(B19200) << 19200 << int(QSerialPort::NoParity)
+            << 2 << 3 << 1 << 3 << uint(B19200) << 19200 << int(QSerialPort::NoParity)
             << int(QSerialPort::Data8);
         QTest::newRow("port 1, 1200, E, 7, 1")
-            << 0.0f << 0.0f << 0.0f << 1 << uint(B1200) << 1200 << int(QSerialPort::EvenParity)
+            << 0 << 0 << 0 << 1 << uint(B1200) << 1200 << int(QSerialPort::EvenParity)
             << int(QSerialPort::Data7);
         QTest::newRow("port 2, 2400, E, 7, 1")
-            << 1.0f << 1.0f << 0.0f << 2 << uint(B2400) << 2400 << int(QSerialPort::EvenParity)
+            << 1 << 1 << 0 << 2 << uint(B2400) << 2400 << int(QSerialPort::EvenParity)
             << int(QSerialPort::Data7);
         QTest::newRow("port 4, 9600, N, 8, 1")
-            << 3.0f << 2.0f << 1.0f << 4 << uint(B9600) << 9600 << int(QSerialPort::NoParity)
+            << 3 << 2 << 1 << 4 << uint(B9600) << 9600 << int(QSerialPort::NoParity)
             << int(QSerialPort::Data8);
     }
 
     void selectionsReachThePort() {
-        QFETCH(float, portSelect);
-        QFETCH(float, baudSelect);
-        QFETCH(float, comFormat);
+        QFETCH(int, portSelect);
+        QFETCH(int, baudSelect);
+        QFETCH(int, comFormat);
         QFETCH(int, portNumber);
         QFETCH(uint, speed);
         QFETCH(int, baud);
@@ -130,9 +138,8 @@ private slots:
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
-        QVERIFY(link.prepare(portSelect, baudSelect, comFormat));
+        QVERIFY(link.prepare(target(portSelect, baudSelect, comFormat)));
         QVERIFY(link.isOpen());
-        QCOMPARE(link.portNumber(), portNumber);
 
         // The speed as the driver holds it; a pseudo-terminal forces 8 data bits without
         // parity in its termios, so the framing is read back from the open port itself.
@@ -179,26 +186,25 @@ private slots:
         QSignalSpy closing(&link.port(), &QIODevice::aboutToClose);
         QVERIFY(closing.isValid());
 
-        QVERIFY(link.prepare(0, 3, 1));
+        QVERIFY(link.prepare(target(0, 3, 1)));
         QCOMPARE(closing.count(), 0); // nothing was open before the first preparation
         QCOMPARE(uint(outputSpeed(ports, 1)), uint(B19200));
 
         // Same selections: the port is still closed and opened again, and works afterwards.
-        QVERIFY(link.prepare(0, 3, 1));
+        QVERIFY(link.prepare(target(0, 3, 1)));
         QCOMPARE(closing.count(), 1);
         QVERIFY(link.isOpen());
         const QByteArray frame = bytes({0x07, 0x30, 0x35, 0x58, 0x43, 0x34, 0x03});
         QCOMPARE(carried(link, ports, 1, frame), frame);
 
         // Changed speed: the reopened port runs at the new one.
-        QVERIFY(link.prepare(0, 0, 1));
+        QVERIFY(link.prepare(target(0, 0, 1)));
         QCOMPARE(closing.count(), 2);
         QCOMPARE(uint(outputSpeed(ports, 1)), uint(B1200));
 
         // Changed port: the frame now reaches COM3 and the old port hears nothing more.
-        QVERIFY(link.prepare(2, 0, 1));
+        QVERIFY(link.prepare(target(2, 0, 1)));
         QCOMPARE(closing.count(), 3);
-        QCOMPARE(link.portNumber(), 3);
         QCOMPARE(carried(link, ports, 3, frame), frame);
         QVERIFY(ports.othersSilent(3));
     }
@@ -210,72 +216,78 @@ private slots:
         QVERIFY(ports.unplug(2));
 
         SerialLink link;
-        QVERIFY(!link.prepare(1, 3, 1));
+        QVERIFY(!link.prepare(target(1, 3, 1)));
         QVERIFY(!link.isOpen());
-        QCOMPARE(link.portNumber(), 2);
         QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QSerialPort): device not open");
-        QVERIFY(!link.writeFrame(bytes({0x07})));
+        QVERIFY(!link.write(bytes({0x07})));
 
         // From an open port: it is closed, the new one fails, and it stays closed.
-        QVERIFY(link.prepare(0, 3, 1));
+        QVERIFY(link.prepare(target(0, 3, 1)));
         QVERIFY(link.isOpen());
-        QVERIFY(!link.prepare(1, 3, 1));
+        QVERIFY(!link.prepare(target(1, 3, 1)));
         QVERIFY(!link.isOpen());
         QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QSerialPort): device not open");
-        QVERIFY(!link.writeFrame(bytes({0x07, 0x30})));
+        QVERIFY(!link.write(bytes({0x07, 0x30})));
         QCOMPARE(ports.pty(1).drainMaster(), QByteArray());
 
         // Choosing a working port again succeeds.
-        QVERIFY(link.prepare(0, 3, 1));
+        QVERIFY(link.prepare(target(0, 3, 1)));
         QVERIFY(link.isOpen());
     }
 
-    void selectionsOutsideTheTableKeepThePreviousOnes() {
+    // A format code no button has gives no line settings: the port keeps those of its last
+    // opening, the component's own (9600, N, 8, 1) before any.
+    void noLineSettingsKeepThePreviousOnes() {
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
-        struct Step {
-            float portSelect, baudSelect, comFormat;
-            int portNumber;
-            speed_t speed;
-            QSerialPort::Parity parity;
-            QSerialPort::DataBits dataBits;
-        };
-        const auto none = QSerialPort::NoParity;
-        const auto even = QSerialPort::EvenParity;
-        const auto seven = QSerialPort::Data7;
-        const auto eight = QSerialPort::Data8;
-        const Step steps[] = {
-            // Before any valid selection the port runs with the component's defaults.
-            {0, 7, 7, 1, B9600, none, eight},
-            {2, 3, 1, 3, B19200, none, eight},
-            {9, 4, 5, 3, B19200, none, eight}, // nothing in range
-            // A valid speed alone does not change the settings.
-            {0, 0, 2, 1, B19200, none, eight},
-            {0.5f, 0, 0, 1, B1200, even, seven},  // a port selector between the values
-            {99, 1.5f, 1, 1, B1200, even, seven}, // the UDP selector names no serial port
-            {-1, -1, -1, 1, B1200, even, seven},
-        };
-        for (const Step& step : steps) {
-            QVERIFY(link.prepare(step.portSelect, step.baudSelect, step.comFormat));
-            QVERIFY(link.isOpen());
-            QCOMPARE(link.portNumber(), step.portNumber);
-            QCOMPARE(uint(outputSpeed(ports, step.portNumber)), uint(step.speed));
-            QCOMPARE(link.port().parity(), step.parity);
-            QCOMPARE(link.port().dataBits(), step.dataBits);
-            QCOMPARE(carried(link, ports, step.portNumber, kDefaultFrame), kDefaultFrame);
-            QVERIFY(ports.othersSilent(step.portNumber));
-            if (&step == steps)
-                QVERIFY(link.lineSettings() == LineSettings{});
-        }
+        vmx::LinkTarget keep;
+        keep.serialPort = 2;
+        QVERIFY(link.prepare(keep));
+        QCOMPARE(uint(outputSpeed(ports, 2)), uint(B9600));
+        QCOMPARE(link.port().parity(), QSerialPort::NoParity);
+        QVERIFY(link.prepare(target(0, 0, 0)));
+        QVERIFY(link.prepare(keep));
+        QCOMPARE(uint(outputSpeed(ports, 2)), uint(B1200));
+        QCOMPARE(link.port().parity(), QSerialPort::EvenParity);
+        QCOMPARE(link.port().dataBits(), QSerialPort::Data7);
+        QCOMPARE(carried(link, ports, 2, kDefaultFrame), kDefaultFrame);
+    }
+
+    // Asked to, the link uses an open port as it is while nothing about it changes, and opens
+    // it afresh once it has been lost.
+    void keptOpenPortIsReopenedOnlyWhenNeeded() {
+        FourPorts ports;
+        QVERIFY(ports.isValid());
+        SerialLink link;
+        QSignalSpy closing(&link.port(), &QIODevice::aboutToClose);
+        QSignalSpy lost(&link, &SerialLink::lost);
+        vmx::LinkTarget kept = target(0, 3, 1);
+        kept.keepOpen = true;
+        QVERIFY(link.prepare(kept));
+        QVERIFY(link.prepare(kept));
+        QCOMPARE(closing.count(), 0);
+        QCOMPARE(carried(link, ports, 1, kDefaultFrame), kDefaultFrame);
+        kept.line = vmx::lineSettings(vmx::BaudRate::Baud1200, vmx::LineFormat::N81);
+        QVERIFY(link.prepare(kept));
+        QCOMPARE(closing.count(), 1);
+        QCOMPARE(uint(outputSpeed(ports, 1)), uint(B1200));
+
+        QVERIFY(ports.unplug(1));
+        ports.pty(1).closeMaster();
+        QVERIFY(lost.wait(3000));
+        QVERIFY(!link.prepare(kept));
+        QCOMPARE(link.failureMessage(), QStringLiteral("COM Port error"));
+        QVERIFY2(link.failureDetail().contains(QStringLiteral("/ttyVMX1: ")),
+                 qPrintable(link.failureDetail()));
     }
 
     void receivedDeliversWhatTheDeviceSends() {
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
-        QSignalSpy spy(&link, &SerialLink::received);
-        QVERIFY(link.prepare(3, 2, 1));
+        QSignalSpy spy(&link, &SerialLink::bytesArrived);
+        QVERIFY(link.prepare(target(3, 2, 1)));
 
         // An acknowledgement, then a reply in two pieces.
         QVERIFY(ports.pty(4).writeMaster(bytes({0x06})));
@@ -299,8 +311,8 @@ private slots:
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
-        QSignalSpy spy(&link, &SerialLink::received);
-        QVERIFY(link.prepare(0, 3, 1));
+        QSignalSpy spy(&link, &SerialLink::bytesArrived);
+        QVERIFY(link.prepare(target(0, 3, 1)));
         const QByteArray all = allByteValues();
         QVERIFY(ports.pty(1).writeMaster(all));
         QTRY_COMPARE_WITH_TIMEOUT(joined(spy), all, 3000);
@@ -310,10 +322,10 @@ private slots:
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
-        QSignalSpy received(&link, &SerialLink::received);
-        QSignalSpy lost(&link, &SerialLink::deviceLost);
+        QSignalSpy received(&link, &SerialLink::bytesArrived);
+        QSignalSpy lost(&link, &SerialLink::lost);
         QSignalSpy errors(&link.port(), &QSerialPort::errorOccurred);
-        QVERIFY(link.prepare(0, 3, 1));
+        QVERIFY(link.prepare(target(0, 3, 1)));
         ports.pty(1).closeMaster();
         QVERIFY(lost.wait(3000));
         QVERIFY(!link.isOpen());
@@ -326,8 +338,8 @@ private slots:
         QCOMPARE(lost.count(), 1);
 
         // Preparing again opens afresh: the missing device fails, another port works.
-        QVERIFY(!link.prepare(0, 3, 1));
-        QVERIFY(link.prepare(1, 3, 1));
+        QVERIFY(!link.prepare(target(0, 3, 1)));
+        QVERIFY(link.prepare(target(1, 3, 1)));
         QVERIFY(ports.pty(2).writeMaster(bytes({0x06})));
         QVERIFY(received.wait(3000));
         QCOMPARE(lost.count(), 1);
@@ -337,15 +349,15 @@ private slots:
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
-        QSignalSpy received(&link, &SerialLink::received);
-        QSignalSpy lost(&link, &SerialLink::deviceLost);
+        QSignalSpy received(&link, &SerialLink::bytesArrived);
+        QSignalSpy lost(&link, &SerialLink::lost);
         QSignalSpy errors(&link.port(), &QSerialPort::errorOccurred);
-        QVERIFY(link.prepare(0, 3, 1));
+        QVERIFY(link.prepare(target(0, 3, 1)));
         // The first report of the hang-up queues the close; COM2 is opened before it runs.
         ports.pty(1).closeMaster();
         QVERIFY(errors.wait(3000));
         const qsizetype lostBefore = lost.count();
-        QVERIFY(link.prepare(1, 3, 1));
+        QVERIFY(link.prepare(target(1, 3, 1)));
         QVERIFY(!lost.wait(200));
         QVERIFY(link.isOpen());
         QCOMPARE(lost.count(), lostBefore);
@@ -357,9 +369,9 @@ private slots:
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
-        QSignalSpy spy(&link, &SerialLink::received);
-        QVERIFY(link.prepare(0, 3, 1));
-        QVERIFY(link.prepare(0, 3, 0));
+        QSignalSpy spy(&link, &SerialLink::bytesArrived);
+        QVERIFY(link.prepare(target(0, 3, 1)));
+        QVERIFY(link.prepare(target(0, 3, 0)));
         QVERIFY(ports.pty(1).writeMaster(bytes({0x15})));
         QVERIFY(spy.wait(3000));
         QCOMPARE(spy.at(0).at(0).toByteArray(), bytes({0x15}));

@@ -718,38 +718,10 @@ private slots:
         QFETCH(vmx::OptionGroup, group);
         QFETCH(float, code);
         QFETCH(QString, button);
-        const vmx::OptionButton* found = vmx::buttonForFileCode(group, code);
-        QCOMPARE(found ? QString::fromLatin1(found->objectName) : QString(), button);
-        if (found)
-            QCOMPARE(found, vmx::buttonNamed(found->objectName));
-    }
-
-    // Codes read from a file choose the buttons, and the buttons give the same codes back.
-    void codesFromAFileChooseButtons() {
-        Settings s = untouched();
-        QVERIFY(vmx::decodeSettings(
-            vmx::encodeSettings(make(99, 2, 1, "RD", "127.0.0.1", "5001", 1)), s));
-        const auto* port = vmx::buttonForFileCode(vmx::OptionGroup::Port, s.iniPort);
-        const auto* baud = vmx::buttonForFileCode(vmx::OptionGroup::Baud, s.iniBaud);
-        const auto* format = vmx::buttonForFileCode(vmx::OptionGroup::Format, s.comFormat);
-        QVERIFY(port && baud && format);
-        QCOMPARE(QByteArray(port->caption), QByteArray("Udp"));
-        QCOMPARE(port->selectorValue, vmx::kUdpPortSelect);
-        QCOMPARE(QByteArray(baud->caption), QByteArray("2400"));
-        QCOMPARE(baud->selectorValue, 1.0f);
-        QCOMPARE(QByteArray(format->caption), QByteArray("N81"));
-        QCOMPARE(format->selectorValue, 1.0f);
-    }
-
-    void buttonNamed() {
-        for (const vmx::OptionButton& button : vmx::kOptionButtons) {
-            QCOMPARE(vmx::buttonNamed(button.objectName), &button);
-            QCOMPARE(vmx::buttonForFileCode(button.group, button.fileCode), &button);
-        }
-        QVERIFY(!vmx::buttonNamed("Option12"));
-        QVERIFY(!vmx::buttonNamed("option1"));
-        QVERIFY(!vmx::buttonNamed(""));
-        QVERIFY(!vmx::buttonNamed(nullptr));
+        const int found = vmx::buttonForFileCode(group, code);
+        QCOMPARE(found < 0 ? QString()
+                           : QString::fromLatin1(vmx::kOptionButtons[size_t(found)].objectName),
+                 button);
     }
 };
 

@@ -159,9 +159,9 @@ private slots:
         QCOMPARE(written.size(), 101 + 18 + defaultIpAddress().size());
 
         QCOMPARE(chosenOptions(fx.form()), (QStringList{"Option1", "Option8", "Option10"}));
-        QCOMPARE(fx.form().portSelect(), 0.0f);
-        QCOMPARE(fx.form().baudSelect(), 3.0f);
-        QCOMPARE(fx.form().comFormat(), 0.0f);
+        QCOMPARE(vmx::test::portSelect(fx.form()), 0.0f);
+        QCOMPARE(vmx::test::baudSelect(fx.form()), 3.0f);
+        QCOMPARE(vmx::test::comFormat(fx.form()), 0.0f);
         QCOMPARE(fx.box("Text1")->text(), QStringLiteral("1"));
         QCOMPARE(fx.box("xxx")->text(), QStringLiteral("RD"));
         QCOMPARE(fx.box("Text3")->text(), defaultIpAddress());
@@ -171,9 +171,9 @@ private slots:
         QCOMPARE(fx.box("outmessage")->text(), QString());
 
         // Nothing is opened at start-up, and the chosen port button has the focus.
-        QVERIFY(!fx.form().serialLink().isOpen());
+        QVERIFY(!vmx::test::serialLink(fx.form()).isOpen());
         QVERIFY(!fx.form().udpLink().isSetUp());
-        QCOMPARE(fx.form().watchdog().periodMs(), 0);
+        QVERIFY(!fx.form().exchange().watchdog().isRunning());
         QTRY_COMPARE(QApplication::focusWidget(), fx.control<QWidget>("Option1"));
         QCOMPARE(fx.record().endCount, 0);
     }
@@ -267,14 +267,14 @@ private slots:
         PtyPair device;
         QVERIFY(device.isValid() && device.linkAs(1));
         QVERIFY(fx.start());
-        QSignalSpy expiries(&fx.form().watchdog(), &ReplyWatchdog::expired);
+        QSignalSpy expiries(&fx.form().exchange().watchdog(), &ReplyWatchdog::expired);
         fx.click("Command1");
         QCOMPARE(device.readMaster(8).size(), 8);
-        QVERIFY(fx.form().watchdog().isRunning());
+        QVERIFY(fx.form().exchange().watchdog().isRunning());
 
         QTest::mouseClick(fx.control<QPushButton>("exitgomb"), Qt::LeftButton);
         QCOMPARE(fx.record().endCount, 1);
-        QVERIFY(!fx.form().watchdog().isRunning());
+        QVERIFY(!fx.form().exchange().watchdog().isRunning());
         QVERIFY(!expiries.wait(int(period.count() * 3 / 2)));
         QVERIFY(fx.record().messages.isEmpty());
     }
@@ -313,7 +313,7 @@ private slots:
         QCOMPARE(fx.record().messages, QStringList{kIniLoadError});
         QVERIFY(fx.form().isVisible());
         QCOMPARE(chosenOptions(fx.form()), QStringList());
-        QCOMPARE(fx.form().portSelect(), 0.0f);
+        QCOMPARE(vmx::test::portSelect(fx.form()), 0.0f);
         QCOMPARE(fx.box("Text1")->text(), QStringLiteral("02"));
         QCOMPARE(fx.box("xxx")->text(), QStringLiteral("RD"));
         QCOMPARE(fx.box("Text3")->text(), QString());
@@ -445,7 +445,7 @@ private slots:
         QVERIFY(fx.start());
         fx.click("Command1");
         QCOMPARE(device.readMaster(8).size(), 8);
-        QVERIFY(fx.form().watchdog().isRunning());
+        QVERIFY(fx.form().exchange().watchdog().isRunning());
         QVERIFY(QFile::remove(kIniName));
         QVERIFY(QDir().mkdir(kIniName));
 
@@ -456,7 +456,7 @@ private slots:
         QCOMPARE(boxes.texts().size(), 1);
         QVERIFY2(boxes.texts().front().contains(kIniName), qPrintable(boxes.texts().front()));
         QCOMPARE(fx.record().endCount, 1);
-        QVERIFY(!fx.form().watchdog().isRunning());
+        QVERIFY(!fx.form().exchange().watchdog().isRunning());
         QCOMPARE(fx.messageText(), QString());
         QCOMPARE(fx.rxBuffer(), QByteArray());
     }

@@ -80,7 +80,7 @@ private slots:
     void firstSendSetsUpTheSocketAndSendsOneDatagram() {
         UdpWindow w;
         QVERIFY(w.start());
-        QCOMPARE(w.form().portSelect(), 99.0f);
+        QCOMPARE(vmx::test::portSelect(w.form()), 99.0f);
         QCOMPARE(vmx::test::ipFieldsShown(w.form()), 4);
         QVERIFY(!w.form().udpLink().isSetUp());
 
@@ -95,11 +95,11 @@ private slots:
         QVERIFY(w.form().udpLink().isSetUp());
         QCOMPARE(w.form().udpLink().remoteHost(), kLoopback);
         QCOMPARE(w.form().udpLink().remotePort(), w.peer.socket.localPort());
-        QCOMPARE(w.form().settings().ipAddress, kLoopbackText);
-        QCOMPARE(w.form().settings().ipPort, w.peer.portText());
+        QCOMPARE(w.form().exchange().state().ipAddress, kLoopbackText);
+        QCOMPARE(w.form().exchange().state().ipPort, w.peer.portText());
         QCOMPARE(w.box("outmessage")->text(), QStringLiteral("7 30 32 52 44 46 46 3"));
-        QVERIFY(w.form().watchdog().isRunning());
-        QVERIFY(!w.form().serialLink().isOpen());
+        QVERIFY(w.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::serialLink(w.form()).isOpen());
     }
 
     void laterBoxChangesReachTheSettingsButNotTheSocket() {
@@ -111,8 +111,8 @@ private slots:
         w.box("Text3")->setText(QStringLiteral("localhost"));
         w.box("Text4")->setText(second.portText());
         QVERIFY(w.send());
-        QCOMPARE(w.form().settings().ipAddress, QStringLiteral("localhost"));
-        QCOMPARE(w.form().settings().ipPort, second.portText());
+        QCOMPARE(w.form().exchange().state().ipAddress, QStringLiteral("localhost"));
+        QCOMPARE(w.form().exchange().state().ipPort, second.portText());
         QCOMPARE(w.peer.next().data(), kDefaultFrame);
         QVERIFY(second.quiet());
         QCOMPARE(w.form().udpLink().remoteHost(), kLoopback);
@@ -121,7 +121,7 @@ private slots:
         w.box("Text4")->setText(QStringLiteral("abc"));
         QVERIFY(w.send());
         QVERIFY(w.messages().isEmpty());
-        QCOMPARE(w.form().settings().ipPort, QStringLiteral("abc"));
+        QCOMPARE(w.form().exchange().state().ipPort, QStringLiteral("abc"));
         QCOMPARE(w.peer.next().data(), kDefaultFrame);
         QVERIFY(second.quiet());
     }
@@ -145,7 +145,7 @@ private slots:
         QCOMPARE(w.form().udpLink().remoteHost(), kLoopback);
         QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
         QCOMPARE(names.askedNames(), (QStringList{"unknown-device", "field-device"}));
-        QCOMPARE(w.form().settings().ipAddress, QStringLiteral("field-device"));
+        QCOMPARE(w.form().exchange().state().ipAddress, QStringLiteral("field-device"));
     }
 
     void nameServerThatAnswersLateHoldsSendForAtMostTwoSeconds() {
@@ -186,7 +186,7 @@ private slots:
         QVERIFY(sendMs >= std::chrono::milliseconds(vmx::kHostLookupLimit).count() - 100);
         QVERIFY2(longestHoldMs < 3000, "the window waited for the late answer");
         QVERIFY(!w.form().udpLink().isSetUp());
-        QCOMPARE(w.form().watchdog().periodMs(), 0);
+        QVERIFY(!w.form().exchange().watchdog().isRunning());
 
         // The late answer changes nothing; the next SEND with an address works.
         names.release();
@@ -207,8 +207,8 @@ private slots:
         QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
         QVERIFY(w.peer.quiet());
         QVERIFY(!w.form().udpLink().isSetUp());
-        QCOMPARE(w.form().watchdog().periodMs(), 0);
-        QCOMPARE(w.form().settings().ipPort, QStringLiteral("abc"));
+        QVERIFY(!w.form().exchange().watchdog().isRunning());
+        QCOMPARE(w.form().exchange().state().ipPort, QStringLiteral("abc"));
         QCOMPARE(w.box("outmessage")->text(), QString());
 
         // Still closed, so the next SEND sets it up with the corrected text.
@@ -216,7 +216,7 @@ private slots:
         QVERIFY(w.send());
         QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
         QCOMPARE(w.peer.next().data(), kDefaultFrame);
-        QVERIFY(w.form().watchdog().isRunning());
+        QVERIFY(w.form().exchange().watchdog().isRunning());
     }
 
     void localPortTakenFailsAndLeavesTheSocketClosed() {
@@ -230,7 +230,7 @@ private slots:
             QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
             QVERIFY(!w.form().udpLink().isSetUp());
             QVERIFY(w.peer.quiet());
-            QCOMPARE(w.form().watchdog().periodMs(), 0);
+            QVERIFY(!w.form().exchange().watchdog().isRunning());
         }
         QVERIFY(w.send());
         QCOMPARE(w.peer.next().data(), kDefaultFrame);
@@ -245,8 +245,8 @@ private slots:
         QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
         QVERIFY(w.form().udpLink().isSetUp());
         QCOMPARE(w.form().udpLink().remotePort(), w.peer.socket.localPort());
-        QCOMPARE(w.form().exchange().commandLength, 0.0f);
-        QCOMPARE(w.form().watchdog().periodMs(), 0);
+        QCOMPARE(w.form().exchange().state().commandLength, 0.0f);
+        QVERIFY(!w.form().exchange().watchdog().isRunning());
         QCOMPARE(w.box("outmessage")->text(), QString());
         QVERIFY(w.peer.quiet());
     }
@@ -257,7 +257,7 @@ private slots:
         QVERIFY(w.peer.answer("\x07"
                               "02RD12.5xy\x03"));
         QTRY_COMPARE(w.messageText(), QStringLiteral("12.5\r\n"));
-        QVERIFY(!w.form().watchdog().isRunning());
+        QVERIFY(!w.form().exchange().watchdog().isRunning());
 
         // Another sender, from another port, is heard the same way.
         Peer stranger;
@@ -330,7 +330,7 @@ private slots:
         QCOMPARE(w.startAndSend(), kDefaultFrame);
 
         w.click("Option1");
-        QCOMPARE(w.form().portSelect(), 0.0f);
+        QCOMPARE(vmx::test::portSelect(w.form()), 0.0f);
         QVERIFY(!w.box("Text3")->isVisible());
         QVERIFY(w.form().udpLink().isSetUp());
         w.click("Command1");

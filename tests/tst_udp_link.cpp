@@ -23,6 +23,13 @@ using Peer = vmx::test::LoopbackPeer;
 
 namespace {
 
+vmx::LinkTarget target(const QString& ipAddress, const QString& ipPort) {
+    vmx::LinkTarget t;
+    t.ipAddress = ipAddress;
+    t.ipPort = ipPort;
+    return t;
+}
+
 QList<QByteArray> payloads(const QSignalSpy& spy) {
     QList<QByteArray> out;
     for (const auto& args : spy)
@@ -32,7 +39,7 @@ QList<QByteArray> payloads(const QSignalSpy& spy) {
 
 // Sends the frame over the link and returns what the peer receives of it.
 QByteArray carried(UdpLink& link, Peer& peer, const QByteArray& frame = kDefaultFrame) {
-    if (!link.send(frame))
+    if (!link.write(frame))
         return "<not sent>";
     return peer.next().data();
 }
@@ -101,12 +108,12 @@ private slots:
         QVERIFY(peer.bound);
         UdpLink link;
         QVERIFY(!link.isSetUp());
-        QVERIFY(link.prepare(kLoopbackText, peer.portText()));
+        QVERIFY(link.prepare(target(kLoopbackText, peer.portText())));
         QVERIFY(link.isSetUp());
         QCOMPARE(link.remoteHost(), kLoopback);
         QCOMPARE(link.remotePort(), peer.socket.localPort());
 
-        QVERIFY(link.send(frame));
+        QVERIFY(link.write(frame));
         const QNetworkDatagram got = peer.next();
         QVERIFY(got.isValid());
         QCOMPARE(got.data(), frame);
@@ -124,7 +131,7 @@ private slots:
                    {QHostAddress(QHostAddress::LocalHostIPv6), kLoopback,
                     QHostAddress(QStringLiteral("127.0.0.2"))});
         UdpLink link(names.resolver());
-        QVERIFY(link.prepare(QStringLiteral("localhost"), peer.portText()));
+        QVERIFY(link.prepare(target(QStringLiteral("localhost"), peer.portText())));
         QCOMPARE(names.askedNames(), QStringList{"localhost"});
         QCOMPARE(link.remoteHost(), kLoopback);
         QCOMPARE(carried(link, peer), kDefaultFrame);
@@ -161,7 +168,7 @@ private slots:
         QVERIFY(peer.bound);
         UdpLink link;
         const QString text = QString::number(int(peer.socket.localPort()) + offset) + suffix;
-        QVERIFY(link.prepare(kLoopbackText, text));
+        QVERIFY(link.prepare(target(kLoopbackText, text)));
         QCOMPARE(link.remotePort(), peer.socket.localPort());
         QCOMPARE(carried(link, peer), kDefaultFrame);
     }
@@ -172,11 +179,11 @@ private slots:
         QVERIFY(first.bound);
         QVERIFY(other.bound);
         UdpLink link;
-        QVERIFY(link.prepare(kLoopbackText, first.portText()));
+        QVERIFY(link.prepare(target(kLoopbackText, first.portText())));
 
         // Another address and port, then a port text that is no number: both are ignored now.
-        QVERIFY(link.prepare(QStringLiteral("127.0.0.2"), other.portText()));
-        QVERIFY(link.prepare(kLoopbackText, QStringLiteral("abc")));
+        QVERIFY(link.prepare(target(QStringLiteral("127.0.0.2"), other.portText())));
+        QVERIFY(link.prepare(target(kLoopbackText, QStringLiteral("abc"))));
         QVERIFY(link.isSetUp());
         QCOMPARE(link.remoteHost(), kLoopback);
         QCOMPARE(link.remotePort(), first.socket.localPort());
@@ -226,16 +233,16 @@ private slots:
         FakeResolver names;
         names.know(QStringLiteral("ip6-only-device"), {QHostAddress(QHostAddress::LocalHostIPv6)});
         UdpLink link(names.resolver());
-        QVERIFY(!link.prepare(host, port));
+        QVERIFY(!link.prepare(target(host, port)));
         QCOMPARE(names.askedNames(), looksUp ? QStringList{host} : QStringList{});
         QVERIFY(!link.isSetUp());
-        QVERIFY(!link.send(kDefaultFrame));
+        QVERIFY(!link.write(kDefaultFrame));
         QVERIFY(localPortFree());
 
         // The next preparation runs the whole set-up again and can succeed.
         Peer peer;
         QVERIFY(peer.bound);
-        QVERIFY(link.prepare(kLoopbackText, peer.portText()));
+        QVERIFY(link.prepare(target(kLoopbackText, peer.portText())));
         QCOMPARE(carried(link, peer), kDefaultFrame);
     }
 
@@ -261,12 +268,12 @@ private slots:
             QUdpSocket holder;
             QVERIFY(
                 holder.bind(QHostAddress(address), kLocalUdpPort, QAbstractSocket::BindMode(mode)));
-            QVERIFY(!link.prepare(kLoopbackText, peer.portText()));
+            QVERIFY(!link.prepare(target(kLoopbackText, peer.portText())));
             QVERIFY(!link.isSetUp());
-            QVERIFY(!link.send(kDefaultFrame));
+            QVERIFY(!link.write(kDefaultFrame));
         }
-        QVERIFY(link.prepare(kLoopbackText, peer.portText()));
-        QVERIFY(link.send(kDefaultFrame));
+        QVERIFY(link.prepare(target(kLoopbackText, peer.portText())));
+        QVERIFY(link.write(kDefaultFrame));
         const QNetworkDatagram got = peer.next();
         QCOMPARE(got.data(), kDefaultFrame);
         QCOMPARE(got.senderPort(), int(kLocalUdpPort));
@@ -278,8 +285,8 @@ private slots:
         QVERIFY(device.bound);
         QVERIFY(stranger.bound);
         UdpLink link;
-        QSignalSpy spy(&link, &UdpLink::datagramReceived);
-        QVERIFY(link.prepare(kLoopbackText, device.portText()));
+        QSignalSpy spy(&link, &UdpLink::bytesArrived);
+        QVERIFY(link.prepare(target(kLoopbackText, device.portText())));
 
         QVERIFY(device.answer(bytes({0x06})));
         QVERIFY(spy.wait(3000));
@@ -292,8 +299,8 @@ private slots:
         Peer device;
         QVERIFY(device.bound);
         UdpLink link;
-        QSignalSpy spy(&link, &UdpLink::datagramReceived);
-        QVERIFY(link.prepare(kLoopbackText, device.portText()));
+        QSignalSpy spy(&link, &UdpLink::bytesArrived);
+        QVERIFY(link.prepare(target(kLoopbackText, device.portText())));
 
         // All of them are queued before the event loop runs; the empty one delivers nothing.
         const QList<QByteArray> sent{bytes({0x06}), QByteArray(),

@@ -36,20 +36,20 @@ Infobox::Infobox(QWidget* parent)
     setGeometry(kLeft, kTop, twips(5085), twips(2955));
     setFixedSize(twips(5085), twips(2955));
 
-    text1_ = fixedText(this, "Text1", QStringLiteral("Velmarixon V 1.14"),
-                       twipRect(1080, 600, 3135, 375));
-    text2_ = fixedText(this, "Text2", QStringLiteral("Type number: KD-472"),
-                       twipRect(1080, 1320, 3135, 375));
-    command1_ = new QPushButton(QStringLiteral("OK"), this);
-    command1_->setObjectName(QStringLiteral("Command1"));
-    command1_->setFont(windowFont());
-    command1_->setGeometry(twipRect(1920, 2160, 1575, 375));
+    nameText_ = fixedText(this, "Text1", QStringLiteral("Velmarixon V 1.14"),
+                          twipRect(1080, 600, 3135, 375));
+    typeText_ = fixedText(this, "Text2", QStringLiteral("Type number: KD-472"),
+                          twipRect(1080, 1320, 3135, 375));
+    okButton_ = new QPushButton(QStringLiteral("OK"), this);
+    okButton_->setObjectName(QStringLiteral("Command1"));
+    okButton_->setFont(windowFont());
+    okButton_->setGeometry(twipRect(1920, 2160, 1575, 375));
     // Enter on OK presses it as Space does.
-    command1_->setAutoDefault(true);
-    connect(command1_, &QPushButton::clicked, this, &QWidget::hide);
+    okButton_->setAutoDefault(true);
+    connect(okButton_, &QPushButton::clicked, this, &QWidget::hide);
 
-    setTabOrder(text1_, text2_);
-    setTabOrder(text2_, command1_);
+    setTabOrder(nameText_, typeText_);
+    setTabOrder(typeText_, okButton_);
     setAttribute(Qt::WA_DeleteOnClose);
 }
 
@@ -60,7 +60,7 @@ void Infobox::closeEvent(QCloseEvent* event) {
 
 void Infobox::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    text1_->setFocus(Qt::OtherFocusReason);
+    nameText_->setFocus(Qt::OtherFocusReason);
 }
 
 } // namespace vmx

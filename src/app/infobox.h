@@ -17,9 +17,9 @@ public:
 
     explicit Infobox(QWidget* parent = nullptr);
 
-    QLineEdit* nameText() const { return text1_; }
-    QLineEdit* typeText() const { return text2_; }
-    QPushButton* okButton() const { return command1_; }
+    QLineEdit* nameText() const { return nameText_; }
+    QLineEdit* typeText() const { return typeText_; }
+    QPushButton* okButton() const { return okButton_; }
     // Closed by its close box: the box is gone, even while its deletion is still pending.
     bool isClosed() const { return closed_; }
 
@@ -29,9 +29,9 @@ protected:
 
 private:
     bool closed_ = false;
-    QLineEdit* text1_;
-    QLineEdit* text2_;
-    QPushButton* command1_;
+    QLineEdit* nameText_;
+    QLineEdit* typeText_;
+    QPushButton* okButton_;
 };
 
 } // namespace vmx

@@ -3,7 +3,7 @@
 #include "app/infobox.h"
 #include "app/message_window.h"
 #include "app/tab_chain.h"
-#include "settings/option_codes.h"
+#include "links/udp_link.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,7 +18,6 @@
 #include <QRadioButton>
 
 #include <algorithm>
-#include <cstring>
 
 namespace vmx {
 
@@ -60,12 +59,10 @@ QWidget* tabStopAfter(const std::vector<QWidget*>& order, const QWidget* window,
 } // namespace
 
 MainForm::MainForm(MainFormSeams seams, QWidget* parent)
-    : QMainWindow(parent), seams_(std::move(seams)), udpLink_(seams_.resolveHost),
-      watchdog_(seams_.replyTimeout) {
-    serialLink_.setObjectName(QStringLiteral("MSComm1"));
-    udpLink_.setObjectName(QStringLiteral("Winsock1"));
+    : QMainWindow(parent), seams_(std::move(seams)),
+      exchange_(seams_.resolveHost, seams_.replyTimeout) {
     buildControls();
-    messageWindow_ = new MessageWindow(text2_, this);
+    messageWindow_ = new MessageWindow(messageView_, this);
     wireControls();
 }
 
@@ -74,96 +71,91 @@ MainForm::~MainForm() {
 }
 
 void MainForm::wireControls() {
-    for (QRadioButton* radio : options_) {
-        const OptionButton* meaning = buttonNamed(radio->objectName().toLatin1().constData());
+    for (std::size_t i = 0; i < kOptionButtons.size(); ++i) {
         // A button's handling runs whenever it becomes chosen, by mouse, keyboard or program,
         // and never when it is switched off.
-        connect(radio, &QRadioButton::toggled, this, [this, meaning](bool chosen) {
+        connect(optionButtons_[i], &QRadioButton::toggled, this, [this, i](bool chosen) {
             if (chosen)
-                optionChosen(*meaning);
+                optionChosen(kOptionButtons[i]);
         });
-        radio->installEventFilter(this);
+        optionButtons_[i]->installEventFilter(this);
     }
-    for (QWidget* box : {static_cast<QWidget*>(xxx_), static_cast<QWidget*>(text1_),
-                         static_cast<QWidget*>(text2_), static_cast<QWidget*>(text3_),
-                         static_cast<QWidget*>(text4_), static_cast<QWidget*>(outmessage_)})
+    for (QWidget* box : {static_cast<QWidget*>(commandBox_), static_cast<QWidget*>(addressBox_),
+                         static_cast<QWidget*>(messageView_), static_cast<QWidget*>(ipAddressBox_),
+                         static_cast<QWidget*>(ipPortBox_), static_cast<QWidget*>(echoBox_)})
         box->installEventFilter(this);
-    command2_->installEventFilter(this);
-    exitgomb_->installEventFilter(this);
+    clearButton_->installEventFilter(this);
+    exitButton_->installEventFilter(this);
 
-    connect(command1_, &QPushButton::clicked, this, &MainForm::send);
-    connect(command2_, &QPushButton::clicked, messageWindow_, &MessageWindow::clear);
-    connect(exitgomb_, &QPushButton::clicked, this, &MainForm::exitWithSave);
-    connect(helpAbout_, &QAction::triggered, this, &MainForm::showAbout);
+    connect(sendButton_, &QPushButton::clicked, this, &MainForm::send);
+    connect(clearButton_, &QPushButton::clicked, messageWindow_, &MessageWindow::clear);
+    connect(exitButton_, &QPushButton::clicked, this, &MainForm::exitWithSave);
+    connect(aboutAction_, &QAction::triggered, this, &MainForm::showAbout);
 
-    connect(&serialLink_, &SerialLink::received, this, &MainForm::serialReceived);
-    connect(&udpLink_, &UdpLink::datagramReceived, this, &MainForm::datagramReceived);
-    connect(&watchdog_, &ReplyWatchdog::expired, this, [this] {
-        if (!ending_)
-            showMessage(kNoAnswerMessage);
+    connect(&exchange_, &Exchange::echoed, echoBox_, &QLineEdit::setText);
+    connect(&exchange_, &Exchange::failed, this,
+            [this](const QString& message) { showMessage(message); });
+    connect(&exchange_, &Exchange::answered, this,
+            [this](Answer, const QByteArray& line) { messageWindow_->appendLine(line); });
+    // Every serial arrival brings the end of the list into view, whether or not it completed
+    // an answer; datagrams do not.
+    connect(&exchange_, &Exchange::received, this, [this](LinkKind from) {
+        if (from == LinkKind::Serial)
+            messageWindow_->moveCaretToEnd();
     });
+    connect(&exchange_, &Exchange::noAnswer, this, [this] { showMessage(kNoAnswerMessage); });
     // SEND losing the focus needs nothing: the window hands the focus on to the control that
     // has just received it, which keeps it.
 }
 
-QRadioButton* MainForm::optionButton(const char* objectName) const {
-    for (QRadioButton* radio : options_)
-        if (radio->objectName() == QLatin1String(objectName))
-            return radio;
-    return nullptr;
+const UdpLink& MainForm::udpLink() const {
+    return static_cast<const UdpLink&>(exchange_.link(LinkKind::Udp));
 }
 
 void MainForm::optionChosen(const OptionButton& button) {
     switch (button.group) {
     case OptionGroup::Port: {
-        portSelect_ = button.selectorValue;
-        const bool udp = portSelect_ == kUdpPortSelect;
-        for (QWidget* ipField : {static_cast<QWidget*>(label4_), static_cast<QWidget*>(label5_),
-                                 static_cast<QWidget*>(text3_), static_cast<QWidget*>(text4_)})
+        link_ = button.link;
+        serialPort_ = button.serialPort;
+        const bool udp = link_ == LinkKind::Udp;
+        for (QWidget* ipField :
+             {static_cast<QWidget*>(ipAddressLabel_), static_cast<QWidget*>(ipPortLabel_),
+              static_cast<QWidget*>(ipAddressBox_), static_cast<QWidget*>(ipPortBox_)})
             ipField->setVisible(udp);
         break;
     }
     case OptionGroup::Baud:
-        baudSelect_ = button.selectorValue;
+        baud_ = button.baud;
         break;
     case OptionGroup::Format:
-        settings_.comFormat = button.selectorValue;
+        format_ = button.format;
         break;
     }
 }
 
 void MainForm::send() {
-    const SendControls controls{
-        [this] { return xxx_->text(); },
-        [this] { return text1_->text(); },
-        [this] { return text3_->text(); },
-        [this] { return text4_->text(); },
-        [this](const QString& echo) { outmessage_->setText(echo); },
-        [this](const QString& message) { showMessage(message); },
-        [this] { watchdog_.arm(); },
-    };
-    runSend({portSelect_, baudSelect_, settings_.comFormat}, {serialLink_, udpLink_}, exchange_,
-            settings_.ipAddress, settings_.ipPort, controls);
+    exchange_.send(sendRequest());
 }
 
-void MainForm::handleAnswer(const QByteArray& chunk) {
-    if (const auto line = exchange_.reply.receive(chunk, exchange_.commandLength)) {
-        messageWindow_->appendLine(*line);
-        watchdog_.disarm();
-    }
+ExchangeRequest MainForm::sendRequest() const {
+    ExchangeRequest request;
+    request.link = link_;
+    request.target.serialPort = serialPort_;
+    if (format_)
+        request.target.line = lineSettings(baud_, *format_);
+    request.target.ipAddress = ipAddressBox_->text();
+    request.target.ipPort = ipPortBox_->text();
+    request.commandText = commandBox_->text();
+    request.addressText = addressBox_->text();
+    return request;
 }
 
 void MainForm::serialReceived(const QByteArray& chunk) {
-    if (chunk.isEmpty() || ending_)
-        return;
-    handleAnswer(chunk);
-    messageWindow_->moveCaretToEnd();
+    exchange_.receive(LinkKind::Serial, chunk);
 }
 
 void MainForm::datagramReceived(const QByteArray& payload) {
-    if (payload.isEmpty() || ending_)
-        return;
-    handleAnswer(payload);
+    exchange_.receive(LinkKind::Udp, payload);
 }
 
 void MainForm::showAbout() {
@@ -192,7 +184,7 @@ void MainForm::exitWithSave() {
 
 void MainForm::stopExchange() {
     ending_ = true;
-    watchdog_.disarm();
+    exchange_.stop();
 }
 
 void MainForm::endRun() {
@@ -238,15 +230,15 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
         if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason ||
             reason == Qt::MenuBarFocusReason)
             return false;
-        if (watched == command2_)
+        if (watched == clearButton_)
             messageWindow_->clear();
-        else if (watched == exitgomb_)
+        else if (watched == exitButton_)
             exitWithSave();
         return false;
     }
     // SEND is the default button: Enter in a text box or on an option button presses it once.
-    if (isEnterKey(event) && watched != command2_ && watched != exitgomb_) {
-        command1_->click();
+    if (isEnterKey(event) && watched != clearButton_ && watched != exitButton_) {
+        sendButton_->click();
         return true;
     }
     return QMainWindow::eventFilter(watched, event);

@@ -2,15 +2,15 @@
 
 #include "app/infobox.h"
 #include "app/seams.h"
-#include "app/send_operation.h"
-#include "links/serial_link.h"
-#include "links/udp_link.h"
+#include "exchange/exchange.h"
+#include "settings/option_codes.h"
 #include "settings/settings_codec.h"
-#include "supervision/reply_watchdog.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
+#include <array>
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -25,10 +25,10 @@ class QRadioButton;
 namespace vmx {
 
 class MessageWindow;
-struct OptionButton;
+class UdpLink;
 
-// The main window. It owns the state, the controls, both links and the watchdog; its handlers
-// read controls, call the logic and write controls back.
+// The main window. It owns the settings, the controls and the exchange; SEND hands the
+// exchange a request made of the boxes and the option buttons, and shows what it reports.
 class MainForm : public QMainWindow {
     Q_OBJECT
 public:
@@ -43,20 +43,18 @@ public:
     // After show: the first stop of the tab chain gets the focus.
     void focusFirstTabStop();
 
-    // Selectors written by the option buttons; comFormat is also the stored format.
-    float portSelect() const { return portSelect_; }
-    float baudSelect() const { return baudSelect_; }
-    float comFormat() const { return settings_.comFormat; }
-    const Settings& settings() const { return settings_; }
-    const ExchangeState& exchange() const { return exchange_; }
-    const SerialLink& serialLink() const { return serialLink_; }
-    const UdpLink& udpLink() const { return udpLink_; }
-    const ReplyWatchdog& watchdog() const { return watchdog_; }
+    // What SEND hands the exchange now: the boxes and the chosen option buttons.
+    ExchangeRequest sendRequest() const;
+
+    // Seams for tests and benchmarks.
+    const Exchange& exchange() const { return exchange_; }
+    const UdpLink& udpLink() const;
     MessageWindow& messageWindow() { return *messageWindow_; }
     Infobox* infobox() const { return infobox_; }
 
 public slots:
-    // The receive events of the two links; both feed the one reply collection.
+    // Seams for benchmarks: bytes handled as if the serial port or the UDP socket had received
+    // them.
     void serialReceived(const QByteArray& chunk);
     void datagramReceived(const QByteArray& payload);
 
@@ -70,49 +68,47 @@ private:
     void wireControls();
     void optionChosen(const OptionButton& button);
     void send();
-    void handleAnswer(const QByteArray& chunk);
     void showAbout();
     void exitWithSave();
-    // The watchdog stops and receive events are no longer taken: the run is ending.
+    // The exchange stops and shows nothing more: the run is ending.
     void stopExchange();
     void endRun();
     void showMessage(const QString& text);
-    QRadioButton* optionButton(const char* objectName) const;
 
     MainFormSeams seams_;
 
-    // State kept for the whole run.
-    float portSelect_ = 0;
-    float baudSelect_ = 0;
+    // The choices of the option buttons: COM1 and 1200 baud until a button says otherwise. The
+    // format is none while the settings file holds a code no button has; the port then keeps
+    // the line settings it had.
+    LinkKind link_ = LinkKind::Serial;
+    int serialPort_ = 1;
+    BaudRate baud_ = BaudRate::Baud1200;
+    std::optional<LineFormat> format_ = LineFormat::E71;
     Settings settings_;
-    ExchangeState exchange_;
     bool ending_ = false;
 
-    SerialLink serialLink_;
-    UdpLink udpLink_;
-    ReplyWatchdog watchdog_;
+    Exchange exchange_;
 
-    // Controls, by their names.
-    QGroupBox* frame1_ = nullptr;
-    QGroupBox* frame2_ = nullptr;
-    QGroupBox* frame3_ = nullptr;
-    std::vector<QRadioButton*> options_; // Option1 .. Option11, by number
-    QPushButton* command1_ = nullptr;    // SEND
-    QPushButton* command2_ = nullptr;    // CLEAR MESSAGE WINDOW
-    QPushButton* exitgomb_ = nullptr;    // EXIT
-    QLineEdit* xxx_ = nullptr;           // command
-    QLineEdit* text1_ = nullptr;         // address
-    QPlainTextEdit* text2_ = nullptr;    // message window
-    QLineEdit* text3_ = nullptr;         // IP address
-    QLineEdit* text4_ = nullptr;         // IP port
-    QLineEdit* outmessage_ = nullptr;    // echo of the last frame
-    QLabel* label1_ = nullptr;
-    QLabel* label2_ = nullptr;
-    QLabel* label3_ = nullptr;
-    QLabel* label4_ = nullptr;
-    QLabel* label5_ = nullptr;
-    QMenu* help_ = nullptr;
-    QAction* helpAbout_ = nullptr;
+    QGroupBox* portFrame_ = nullptr;
+    QGroupBox* baudFrame_ = nullptr;
+    QGroupBox* formatFrame_ = nullptr;
+    std::array<QRadioButton*, kOptionButtons.size()> optionButtons_{}; // as kOptionButtons
+    QPushButton* sendButton_ = nullptr;
+    QPushButton* clearButton_ = nullptr;
+    QPushButton* exitButton_ = nullptr;
+    QLineEdit* commandBox_ = nullptr;
+    QLineEdit* addressBox_ = nullptr;
+    QPlainTextEdit* messageView_ = nullptr;
+    QLineEdit* ipAddressBox_ = nullptr;
+    QLineEdit* ipPortBox_ = nullptr;
+    QLineEdit* echoBox_ = nullptr;
+    QLabel* commandLabel_ = nullptr;
+    QLabel* addressLabel_ = nullptr;
+    QLabel* echoLabel_ = nullptr;
+    QLabel* ipAddressLabel_ = nullptr;
+    QLabel* ipPortLabel_ = nullptr;
+    QMenu* infoMenu_ = nullptr;
+    QAction* aboutAction_ = nullptr;
     std::vector<QWidget*> tabOrder_; // every control that can take the focus, by tab index
 
     MessageWindow* messageWindow_ = nullptr;

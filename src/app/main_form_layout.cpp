@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <array>
+
 namespace vmx {
 
 namespace {
@@ -61,9 +63,20 @@ QGroupBox* frame(QWidget* parent, const char* name, const char* caption, const Q
     return box;
 }
 
-QRadioButton* option(QGroupBox* frame, const char* name, const char* caption, const QRect& where) {
-    return named(new QRadioButton(QLatin1String(caption), frame), name, where);
-}
+// Where each option button sits inside its frame, in the order of kOptionButtons.
+constexpr std::array<std::array<int, 4>, kOptionButtons.size()> kOptionPlaces{{
+    {360, 600, 855, 375},  // Com1
+    {360, 960, 855, 375},  // Com2
+    {360, 1320, 855, 375}, // Com3
+    {360, 1680, 855, 375}, // Com4
+    {360, 2040, 855, 315}, // Udp
+    {240, 600, 735, 255},  // 1200
+    {240, 960, 855, 255},  // 2400
+    {240, 1320, 735, 255}, // 9600
+    {240, 1680, 855, 255}, // 19200
+    {360, 240, 855, 195},  // E71
+    {1920, 240, 735, 255}, // N81
+}};
 
 QLabel* label(QWidget* parent, const char* name, const char* caption, const QRect& where) {
     auto* text = named(new QLabel(QLatin1String(caption), parent), name, where);
@@ -103,10 +116,10 @@ void MainForm::buildControls() {
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(windowFont());
 
-    help_ = menuBar()->addMenu(QStringLiteral("Info"));
-    help_->setObjectName(QStringLiteral("help"));
-    helpAbout_ = help_->addAction(QStringLiteral("About"));
-    helpAbout_->setObjectName(QStringLiteral("help_about"));
+    infoMenu_ = menuBar()->addMenu(QStringLiteral("Info"));
+    infoMenu_->setObjectName(QStringLiteral("help"));
+    aboutAction_ = infoMenu_->addAction(QStringLiteral("About"));
+    aboutAction_->setObjectName(QStringLiteral("help_about"));
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -114,71 +127,71 @@ void MainForm::buildControls() {
     setCentralWidget(client);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    frame1_ = frame(client, "Frame1", "Port number", twipRect(4800, 360, 1455, 2535));
-    frame2_ = frame(client, "Frame2", "Baud rate", twipRect(6480, 360, 1335, 2535));
-    frame3_ = frame(client, "Frame3", "Format", twipRect(4800, 3120, 3015, 615));
+    portFrame_ = frame(client, "Frame1", "Port number", twipRect(4800, 360, 1455, 2535));
+    baudFrame_ = frame(client, "Frame2", "Baud rate", twipRect(6480, 360, 1335, 2535));
+    formatFrame_ = frame(client, "Frame3", "Format", twipRect(4800, 3120, 3015, 615));
 
-    options_ = {
-        option(frame1_, "Option1", "Com1", twipRect(360, 600, 855, 375)),
-        option(frame1_, "Option2", "Com2", twipRect(360, 960, 855, 375)),
-        option(frame1_, "Option3", "Com3", twipRect(360, 1320, 855, 375)),
-        option(frame1_, "Option4", "Com4", twipRect(360, 1680, 855, 375)),
-        option(frame2_, "Option5", "1200", twipRect(240, 600, 735, 255)),
-        option(frame2_, "Option6", "2400", twipRect(240, 960, 855, 255)),
-        option(frame2_, "Option7", "9600", twipRect(240, 1320, 735, 255)),
-        option(frame2_, "Option8", "19200", twipRect(240, 1680, 855, 255)),
-        option(frame1_, "Option9", "Udp", twipRect(360, 2040, 855, 315)),
-        option(frame3_, "Option10", "E71", twipRect(360, 240, 855, 195)),
-        option(frame3_, "Option11", "N81", twipRect(1920, 240, 735, 255)),
-    };
+    for (std::size_t i = 0; i < kOptionButtons.size(); ++i) {
+        const OptionButton& meaning = kOptionButtons[i];
+        QGroupBox* const frames[] = {portFrame_, baudFrame_, formatFrame_};
+        const auto& [left, top, width, height] = kOptionPlaces[i];
+        optionButtons_[i] =
+            named(new QRadioButton(QLatin1String(meaning.caption), frames[int(meaning.group)]),
+                  meaning.objectName, twipRect(left, top, width, height));
+    }
 
-    command1_ = button(client, "Command1", "SEND", twipRect(9840, 2520, 1335, 495));
+    sendButton_ = button(client, "Command1", "SEND", twipRect(9840, 2520, 1335, 495));
     // Drawn and announced as the default button; the window itself presses it on Enter.
-    command1_->setDefault(true);
-    xxx_ = lineBox(client, "xxx", "RD", twipRect(9240, 1920, 1935, 285));
-    xxx_->setFont(arialBold());
-    label1_ = label(client, "Label1", "COMMAND:", twipRect(7920, 1920, 1095, 255));
-    exitgomb_ = button(client, "exitgomb", "EXIT", twipRect(9720, 4560, 1575, 495));
-    label2_ = label(client, "Label2", "ADDRESS:", twipRect(8040, 1440, 975, 255));
-    text1_ = centredBox(client, "Text1", "02", twipRect(9960, 1440, 495, 285), arialBold());
+    sendButton_->setDefault(true);
+    commandBox_ = lineBox(client, "xxx", "RD", twipRect(9240, 1920, 1935, 285));
+    commandBox_->setFont(arialBold());
+    commandLabel_ = label(client, "Label1", "COMMAND:", twipRect(7920, 1920, 1095, 255));
+    exitButton_ = button(client, "exitgomb", "EXIT", twipRect(9720, 4560, 1575, 495));
+    addressLabel_ = label(client, "Label2", "ADDRESS:", twipRect(8040, 1440, 975, 255));
+    addressBox_ = centredBox(client, "Text1", "02", twipRect(9960, 1440, 495, 285), arialBold());
 
-    text2_ = named(new QPlainTextEdit(client), "Text2", twipRect(360, 240, 4215, 4215));
-    text2_->setReadOnly(true);
+    messageView_ = named(new QPlainTextEdit(client), "Text2", twipRect(360, 240, 4215, 4215));
+    messageView_->setReadOnly(true);
     // Appended answers are never undone; an undo history would only grow with every line.
-    text2_->setUndoRedoEnabled(false);
+    messageView_->setUndoRedoEnabled(false);
     // Read-only for the operator, but the text can be selected and copied with mouse and keys.
-    text2_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    text2_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    text2_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    text2_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    text2_->setTabChangesFocus(true);
-    text2_->setAccessibleName(QStringLiteral("Message window"));
+    messageView_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    messageView_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    messageView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    messageView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    messageView_->setTabChangesFocus(true);
+    messageView_->setAccessibleName(QStringLiteral("Message window"));
 
-    outmessage_ = lineBox(client, "outmessage", "", twipRect(6360, 3960, 4815, 285));
-    outmessage_->setReadOnly(true);
-    label3_ = label(client, "Label3", "MESSAGE", twipRect(4920, 3960, 1215, 255));
-    command2_ = button(client, "Command2", "CLEAR MESSAGE WINDOW", twipRect(960, 4680, 2775, 375));
+    echoBox_ = lineBox(client, "outmessage", "", twipRect(6360, 3960, 4815, 285));
+    echoBox_->setReadOnly(true);
+    echoLabel_ = label(client, "Label3", "MESSAGE", twipRect(4920, 3960, 1215, 255));
+    clearButton_ =
+        button(client, "Command2", "CLEAR MESSAGE WINDOW", twipRect(960, 4680, 2775, 375));
 
-    label4_ = label(client, "Label4", "IP ADDRESS", twipRect(7920, 480, 1095, 255));
-    text3_ = centredBox(client, "Text3", "", twipRect(9240, 480, 1935, 285), windowFontBold());
-    label5_ = label(client, "Label5", "PORT", twipRect(8040, 960, 975, 255));
-    text4_ = centredBox(client, "Text4", "", twipRect(9720, 960, 975, 285), windowFontBold());
-    for (QWidget* ipField : {static_cast<QWidget*>(label4_), static_cast<QWidget*>(text3_),
-                             static_cast<QWidget*>(label5_), static_cast<QWidget*>(text4_)})
+    ipAddressLabel_ = label(client, "Label4", "IP ADDRESS", twipRect(7920, 480, 1095, 255));
+    ipAddressBox_ =
+        centredBox(client, "Text3", "", twipRect(9240, 480, 1935, 285), windowFontBold());
+    ipPortLabel_ = label(client, "Label5", "PORT", twipRect(8040, 960, 975, 255));
+    ipPortBox_ = centredBox(client, "Text4", "", twipRect(9720, 960, 975, 285), windowFontBold());
+    for (QWidget* ipField :
+         {static_cast<QWidget*>(ipAddressLabel_), static_cast<QWidget*>(ipAddressBox_),
+          static_cast<QWidget*>(ipPortLabel_), static_cast<QWidget*>(ipPortBox_)})
         ipField->hide();
 
     // Screen readers name each box after the label beside it.
-    label1_->setBuddy(xxx_);
-    label2_->setBuddy(text1_);
-    label3_->setBuddy(outmessage_);
-    label4_->setBuddy(text3_);
-    label5_->setBuddy(text4_);
+    commandLabel_->setBuddy(commandBox_);
+    addressLabel_->setBuddy(addressBox_);
+    echoLabel_->setBuddy(echoBox_);
+    ipAddressLabel_->setBuddy(ipAddressBox_);
+    ipPortLabel_->setBuddy(ipPortBox_);
 
     // Every control that can hold the focus, by tab index; labels and frames take none.
-    tabOrder_ = {options_[0], options_[1], options_[2], options_[3], options_[4],
-                 options_[5], options_[6], options_[7], command1_,   xxx_,
-                 exitgomb_,   text1_,      text2_,      outmessage_, command2_,
-                 options_[8], text3_,      text4_,      options_[9], options_[10]};
+    // kOptionButtons: COM1..COM4 0..3, UDP 4, baud rates 5..8, formats 9 and 10.
+    const auto& option = optionButtons_;
+    tabOrder_ = {option[0],   option[1],     option[2],    option[3],   option[5],
+                 option[6],   option[7],     option[8],    sendButton_, commandBox_,
+                 exitButton_, addressBox_,   messageView_, echoBox_,    clearButton_,
+                 option[4],   ipAddressBox_, ipPortBox_,   option[9],   option[10]};
 }
 
 } // namespace vmx

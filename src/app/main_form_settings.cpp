@@ -1,7 +1,6 @@
 // Start-up and EXIT: the settings file between runs.
 #include "app/main_form.h"
 
-#include "settings/option_codes.h"
 #include "settings/settings_file.h"
 
 #include <QFileInfo>
@@ -40,49 +39,41 @@ bool MainForm::loadSettings() {
     }
 
     const std::optional<QByteArray> bytes = readSettingsBytes(path);
-    if (!bytes || !decodeSettings(*bytes, settings_) || !textsFitTheBoxes(settings_)) {
+    const bool loaded = bytes && decodeSettings(*bytes, settings_) && textsFitTheBoxes(settings_);
+    // SEND takes the format from the file itself, even from one that failed to load after it,
+    // and even a code no button has (the port then keeps its line settings).
+    const int format = buttonForFileCode(OptionGroup::Format, settings_.comFormat);
+    format_ = format < 0 ? std::nullopt : std::optional(kOptionButtons[size_t(format)].format);
+    if (!loaded) {
         // Values read before the failure stay read; no control is touched.
         showMessage(kIniLoadError);
         return true;
     }
 
-    // Choosing a button runs its handling, so the selectors and the IP fields follow the file.
-    const std::pair<OptionGroup, float> choices[] = {{OptionGroup::Port, settings_.iniPort},
-                                                     {OptionGroup::Baud, settings_.iniBaud},
-                                                     {OptionGroup::Format, settings_.comFormat}};
-    for (const auto& [group, code] : choices)
-        if (const OptionButton* button = buttonForFileCode(group, code))
-            optionButton(button->objectName)->setChecked(true);
+    // Choosing a button runs its handling, so the choices and the IP fields follow the file.
+    for (const auto& [group, code] : {std::pair{OptionGroup::Port, settings_.iniPort},
+                                      std::pair{OptionGroup::Baud, settings_.iniBaud},
+                                      std::pair{OptionGroup::Format, settings_.comFormat}})
+        if (const int button = buttonForFileCode(group, code); button >= 0)
+            optionButtons_[size_t(button)]->setChecked(true);
 
-    xxx_->setText(settings_.iniCommand);
-    text1_->setText(formatSettingsNumber(settings_.iniAddress));
-    text3_->setText(settings_.ipAddress);
-    text4_->setText(settings_.ipPort);
+    commandBox_->setText(settings_.iniCommand);
+    addressBox_->setText(formatSettingsNumber(settings_.iniAddress));
+    ipAddressBox_->setText(settings_.ipAddress);
+    ipPortBox_->setText(settings_.ipPort);
     return true;
 }
 
 void MainForm::saveSettings() {
     // The codes come from the chosen buttons; a frame with none chosen keeps its stored code.
-    for (QRadioButton* radio : options_) {
-        if (!radio->isChecked())
-            continue;
-        const OptionButton* button = buttonNamed(radio->objectName().toLatin1().constData());
-        switch (button->group) {
-        case OptionGroup::Port:
-            settings_.iniPort = button->fileCode;
-            break;
-        case OptionGroup::Baud:
-            settings_.iniBaud = button->fileCode;
-            break;
-        case OptionGroup::Format:
-            settings_.comFormat = button->fileCode;
-            break;
-        }
-    }
-    settings_.iniAddress = numericValue(text1_->text());
-    settings_.iniCommand = xxx_->text();
-    settings_.ipAddress = text3_->text();
-    settings_.ipPort = text4_->text();
+    float* const codes[] = {&settings_.iniPort, &settings_.iniBaud, &settings_.comFormat};
+    for (std::size_t i = 0; i < kOptionButtons.size(); ++i)
+        if (optionButtons_[i]->isChecked())
+            *codes[int(kOptionButtons[i].group)] = kOptionButtons[i].fileCode;
+    settings_.iniAddress = numericValue(addressBox_->text());
+    settings_.iniCommand = commandBox_->text();
+    settings_.ipAddress = ipAddressBox_->text();
+    settings_.ipPort = ipPortBox_->text();
 
     QString error;
     if (!writeSettingsFile(settingsPath(), settings_, &error))

@@ -1,8 +1,12 @@
 #include "app/program.h"
 
 #include "app/main_form.h"
+#include "eventlog/event_log.h"
+#include "eventlog/exchange_log.h"
 
 #include <QApplication>
+
+#include <cstdio>
 
 namespace vmx {
 
@@ -12,7 +16,15 @@ int runProgram() {
     // when the program ends.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // --log FILE: the commissioning record, beside the window; it changes nothing shown or saved.
+    EventLog log;
     MainForm form;
+    if (const QString path = logPathArgument(QApplication::arguments()); !path.isEmpty()) {
+        if (log.open(path, [](const QString& text) {
+                std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+            }))
+            logExchange(form.exchange(), log);
+    }
     if (!form.loadSettings())
         return 1;
     form.show();

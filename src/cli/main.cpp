@@ -7,8 +7,7 @@
 #include "cli/send_session.h"
 #include "cli/signal_watch.h"
 #include "eventlog/event_log.h"
-#include "links/serial_link.h"
-#include "links/udp_link.h"
+#include "eventlog/exchange_log.h"
 #include "settings/settings_file.h"
 
 #include <QCoreApplication>
@@ -95,12 +94,9 @@ int main(int argc, char* argv[]) {
 
     RecordSink sink(plan.output, plan.timestamps, out, err);
     EventLog log;
-    if (!plan.logPath.isEmpty())
-        log.open(plan.logPath, programError);
-
-    SerialLink serial;
-    UdpLink udp;
-    SendSession session(plan, {serial, udp}, sink, log.isOpen() ? &log : nullptr);
+    SendSession session(plan, sink);
+    if (!plan.logPath.isEmpty() && log.open(plan.logPath, programError))
+        logExchange(session.exchange(), log);
     QObject::connect(&session, &SendSession::finished, &app,
                      [](int status) { QCoreApplication::exit(status); });
 

@@ -74,14 +74,22 @@ std::optional<int> boundedNumber(const QString& text, int lowest, int highest) {
     return value;
 }
 
+// The index of the UDP button in kOptionButtons.
+int udpButton() {
+    for (std::size_t i = 0; i < kOptionButtons.size(); ++i)
+        if (kOptionButtons[i].group == OptionGroup::Port && kOptionButtons[i].link == LinkKind::Udp)
+            return int(i);
+    return -1;
+}
+
 // Reads --port into the command line; false with the reason in line.error.
 bool readPort(const QString& text, CommandLine& line) {
     if (const auto com = kComPort.match(text); com.hasMatch()) {
-        line.portSelect = float(com.captured(1).toInt() - 1);
+        line.portButton = com.captured(1).toInt() - 1;
         return true;
     }
     if (text.compare(u"udp", Qt::CaseInsensitive) == 0) {
-        line.portSelect = kUdpPortSelect;
+        line.portButton = udpButton();
         return true;
     }
     if (text.startsWith(u"udp:", Qt::CaseInsensitive)) {
@@ -94,7 +102,7 @@ bool readPort(const QString& text, CommandLine& line) {
                                         "65535, for example udp:127.0.0.1:6000.");
             return false;
         }
-        line.portSelect = kUdpPortSelect;
+        line.portButton = udpButton();
         line.ipAddress = host;
         line.ipPort = hostAndPort.mid(colon + 1);
         return true;
@@ -103,26 +111,26 @@ bool readPort(const QString& text, CommandLine& line) {
         line.error = QStringLiteral("--port needs COM1 to COM4, a device path or udp:HOST:PORT.");
         return false;
     }
-    line.portSelect = 0.0f;
+    line.portButton = 0;
     line.serialPath = text;
     return true;
 }
 
 // The option button a caption names (the window's "19200", "N81"), within one group.
-std::optional<float> selectorForCaption(OptionGroup group, const QString& caption) {
-    for (const OptionButton& button : kOptionButtons) {
-        if (button.group == group &&
-            caption.compare(QLatin1String(button.caption), Qt::CaseInsensitive) == 0)
-            return button.selectorValue;
+std::optional<int> buttonForCaption(OptionGroup group, const QString& caption) {
+    for (std::size_t i = 0; i < kOptionButtons.size(); ++i) {
+        if (kOptionButtons[i].group == group &&
+            caption.compare(QLatin1String(kOptionButtons[i].caption), Qt::CaseInsensitive) == 0)
+            return int(i);
     }
     return std::nullopt;
 }
 
-// The selector the window ends up with for a stored code: the matching button's, or 0 when no
-// button matches (the window then chooses none and keeps its initial 0).
-float selectorForFileCode(OptionGroup group, float code) {
-    const OptionButton* button = buttonForFileCode(group, code);
-    return button ? button->selectorValue : 0.0f;
+// The button the window ends up with: the command line's, else the one the stored code
+// chooses; nullptr when the code matches none (the window then chooses none).
+const OptionButton* chosenButton(std::optional<int> fromLine, OptionGroup group, float code) {
+    const int index = fromLine.value_or(buttonForFileCode(group, code));
+    return index < 0 ? nullptr : &kOptionButtons[std::size_t(index)];
 }
 
 } // namespace
@@ -214,15 +222,15 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(port) && !readPort(parser.value(port), line))
         return line;
     if (parser.isSet(baud)) {
-        line.baudSelect = selectorForCaption(OptionGroup::Baud, parser.value(baud));
-        if (!line.baudSelect) {
+        line.baudButton = buttonForCaption(OptionGroup::Baud, parser.value(baud));
+        if (!line.baudButton) {
             line.error = QStringLiteral("--baud takes 1200, 2400, 9600 or 19200.");
             return line;
         }
     }
     if (parser.isSet(format)) {
-        line.comFormat = selectorForCaption(OptionGroup::Format, parser.value(format));
-        if (!line.comFormat) {
+        line.formatButton = buttonForCaption(OptionGroup::Format, parser.value(format));
+        if (!line.formatButton) {
             line.error = QStringLiteral("--format takes E71 or N81.");
             return line;
         }
@@ -316,22 +324,31 @@ CommandLine parseCommandLine(const QStringList& arguments) {
 
 PlanResult planSend(const CommandLine& line, const Settings& settings) {
     SendPlan plan;
-    plan.selection.portSelect =
-        line.portSelect.value_or(selectorForFileCode(OptionGroup::Port, settings.iniPort));
-    plan.selection.baudSelect =
-        line.baudSelect.value_or(selectorForFileCode(OptionGroup::Baud, settings.iniBaud));
-    plan.selection.comFormat = line.comFormat.value_or(settings.comFormat);
+    ExchangeRequest& request = plan.request;
+    // With no button chosen the window stays at COM1 and 1200 baud, and the port keeps its line
+    // settings.
+    if (const OptionButton* port =
+            chosenButton(line.portButton, OptionGroup::Port, settings.iniPort)) {
+        request.link = port->link;
+        request.target.serialPort = port->serialPort;
+    }
+    const OptionButton* baud = chosenButton(line.baudButton, OptionGroup::Baud, settings.iniBaud);
+    if (const OptionButton* format =
+            chosenButton(line.formatButton, OptionGroup::Format, settings.comFormat))
+        request.target.line = lineSettings(baud ? baud->baud : BaudRate::Baud1200, format->format);
     // A name without a folder is one in the current folder, as for every command-line tool
     // (the serial port classes would look for it in /dev).
-    plan.serialPath = line.serialPath.isEmpty() || QDir::isAbsolutePath(line.serialPath)
-                          ? line.serialPath
-                          : QDir::current().absoluteFilePath(line.serialPath);
-    plan.ipAddress = line.ipAddress.value_or(settings.ipAddress);
-    plan.ipPort = line.ipPort.value_or(settings.ipPort);
-    plan.localPort = line.localPort.value_or(kLocalUdpPort);
+    request.target.serialPath = line.serialPath.isEmpty() || QDir::isAbsolutePath(line.serialPath)
+                                    ? line.serialPath
+                                    : QDir::current().absoluteFilePath(line.serialPath);
+    // One opening per run: the port stays open, its settings applied, between exchanges.
+    request.target.keepOpen = true;
+    request.target.ipAddress = line.ipAddress.value_or(settings.ipAddress);
+    request.target.ipPort = line.ipPort.value_or(settings.ipPort);
+    request.target.localUdpPort = line.localPort.value_or(kLocalUdpPort);
     // The address box shows the stored number in its shortest form, as the window fills it.
-    plan.addressText = line.address.value_or(formatSettingsNumber(settings.iniAddress));
-    plan.commandText = line.command.value_or(settings.iniCommand);
+    request.addressText = line.address.value_or(formatSettingsNumber(settings.iniAddress));
+    request.commandText = line.command.value_or(settings.iniCommand);
     if (line.timeoutMs)
         plan.timeout = std::chrono::milliseconds(*line.timeoutMs);
     plan.count = line.count.value_or(1);
@@ -342,7 +359,7 @@ PlanResult planSend(const CommandLine& line, const Settings& settings) {
     plan.logPath = line.logPath;
     plan.scan = line.scan;
     if (plan.scan) {
-        plan.addressText = QString::number(plan.scan->first);
+        request.addressText = QString::number(plan.scan->first);
         plan.count = plan.scan->last - plan.scan->first + 1;
         if (!line.timeoutMs)
             plan.timeout = kScanTimeout;
@@ -354,20 +371,20 @@ PlanResult planSend(const CommandLine& line, const Settings& settings) {
     const auto from = [](const std::optional<QString>& option) {
         return option ? QStringLiteral("") : QStringLiteral(" (from the settings file)");
     };
-    switch (buildCommandFrame(plan.addressText, plan.commandText, frame, commandLength)) {
+    switch (buildCommandFrame(request.addressText, request.commandText, frame, commandLength)) {
     case FrameError::None:
         break;
     case FrameError::AddressNotANumber:
     case FrameError::AddressOutOfRange:
         return {std::nullopt, QStringLiteral("The address '%1'%2 is no device address: give a "
                                              "number from 0 to 2079 with --address.")
-                                  .arg(plan.addressText, from(line.address))};
+                                  .arg(request.addressText, from(line.address))};
     case FrameError::EmptyCommand:
         return {std::nullopt, QStringLiteral("The command%1 is empty: give one with --command.")
                                   .arg(from(line.command))};
     case FrameError::CharacterNotSingleByte:
         return {std::nullopt, QStringLiteral("The command '%1'%2 has a character beyond Latin-1.")
-                                  .arg(plan.commandText, from(line.command))};
+                                  .arg(request.commandText, from(line.command))};
     }
     return {plan, QString()};
 }

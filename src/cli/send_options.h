@@ -1,8 +1,7 @@
 #pragma once
 
-#include "app/send_operation.h"
 #include "cli/exchange_record.h"
-#include "links/udp_link.h"
+#include "exchange/exchange.h"
 #include "settings/settings_codec.h"
 #include "supervision/reply_watchdog.h"
 
@@ -40,11 +39,11 @@ struct CommandLine {
 
     QString settingsPath; // --settings; empty: velmarixon.ini in the current folder, if any
 
-    std::optional<float> portSelect; // --port: 0..3 for COM1..COM4 and a device path, 99 UDP
-    QString serialPath;              // --port with a device path
+    // --port, --baud, --format as the option button the window would have chosen (its index
+    // in kOptionButtons); a device path chooses COM1's button and names the device.
+    std::optional<int> portButton, baudButton, formatButton;
+    QString serialPath;                       // --port with a device path
     std::optional<QString> ipAddress, ipPort; // --port udp:HOST:PORT
-    std::optional<float> baudSelect;          // --baud, as the option button's selector
-    std::optional<float> comFormat;           // --format
     std::optional<QString> address, command;
     std::optional<quint16> localPort;
     std::optional<int> timeoutMs, count, intervalMs;
@@ -58,13 +57,7 @@ struct CommandLine {
 
 // Everything one run needs.
 struct SendPlan {
-    LinkSelection selection;
-    QString serialPath; // opened instead of the port portSelect names when set; absolute
-    QString ipAddress;
-    QString ipPort;
-    quint16 localPort = kLocalUdpPort;
-    QString addressText;
-    QString commandText;
+    ExchangeRequest request; // the same for every exchange of the run
     std::chrono::milliseconds timeout = kReplyTimeout;
     int count = 1; // 0: until stopped
     std::chrono::milliseconds interval{0};

@@ -1,15 +1,11 @@
 #include "cli/send_session.h"
 
 #include "cli/record_sink.h"
-#include "eventlog/event_log.h"
 #include "links/serial_link.h"
-#include "links/udp_link.h"
-#include "protocol/reply_assembler.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
-#include <QUdpSocket>
+#include <QMetaObject>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -18,31 +14,12 @@ namespace vmx {
 
 namespace {
 
-bool isSerial(const SendPlan& plan) {
-    return plan.selection.portSelect < 25.0f;
-}
-
-// Where a --port name leads now: a link (a COM1-style name, /dev/serial/by-id/...) is followed
-// afresh for each opening, so a device plugged back in under a new name is found.
+// Where a --port name leads now: a link (a name in the current folder, /dev/serial/by-id/...)
+// is followed afresh for each exchange, so a device plugged back in under another name is found
+// and the port's lock file is named after the real device.
 QString resolvedDevice(const QString& path) {
     const QFileInfo info(path);
     return info.exists() ? info.canonicalFilePath() : path;
-}
-
-// Why the UDP link could not be set up, in the words a script author can act on.
-QString udpFailure(const SendPlan& plan) {
-    const auto port = ipPortNumber(plan.ipPort);
-    if (!port || *port < 1 || *port > 65535)
-        return QStringLiteral("%1 is no UDP port").arg(plan.ipPort);
-    QUdpSocket probe;
-    if (!probe.bind(QHostAddress::AnyIPv4, plan.localPort, QAbstractSocket::DontShareAddress)) {
-        if (probe.error() == QAbstractSocket::AddressInUseError)
-            return QStringLiteral("local port %1 is in use (is the window open? --local-port 0 "
-                                  "takes a free one)")
-                .arg(plan.localPort);
-        return QStringLiteral("local port %1: %2").arg(plan.localPort).arg(probe.errorString());
-    }
-    return QStringLiteral("%1 has no IPv4 address").arg(plan.ipAddress);
 }
 
 int statusOf(Outcome outcome) {
@@ -61,22 +38,53 @@ int statusOf(Outcome outcome) {
     return kExitLinkFailed;
 }
 
+Outcome outcomeOf(Answer answer) {
+    switch (answer) {
+    case Answer::Ack:
+        return Outcome::Ack;
+    case Answer::Nak:
+        return Outcome::Nak;
+    case Answer::Reply:
+        break;
+    }
+    return Outcome::Reply;
+}
+
+// The link's message, then where and why, with a hint where the usual cause is known: scripts
+// that look for the window's text still find it at the start.
+QString linkErrorText(const QString& message, const QString& detail) {
+    static const QRegularExpression localPortTaken(QStringLiteral("^local port (\\d+): .*in use"),
+                                                   QRegularExpression::CaseInsensitiveOption);
+    QString text = detail.isEmpty() ? message : message + QStringLiteral(": ") + detail;
+    if (const auto taken = localPortTaken.match(detail); taken.hasMatch())
+        return message + QStringLiteral(": local port %1 is in use (is the window open? "
+                                        "--local-port 0 takes a free one)")
+                             .arg(taken.captured(1));
+    if (detail.contains(u"Permission denied", Qt::CaseInsensitive))
+        text += QStringLiteral(" (is the user in the dialout group?)");
+    return text;
+}
+
+double millisecondsSince(const QElapsedTimer& timer) {
+    return std::round(double(timer.nsecsElapsed()) / 1000.0) / 1000.0;
+}
+
 } // namespace
 
-SendSession::SendSession(const SendPlan& plan, SendLinks links, RecordSink& sink, EventLog* log,
-                         QObject* parent)
-    : QObject(parent), plan_(plan), links_(links), sink_(sink), log_(log), watchdog_(plan.timeout) {
-    links_.udp.setLocalPort(plan_.localPort);
+SendSession::SendSession(const SendPlan& plan, RecordSink& sink, QObject* parent)
+    : QObject(parent), plan_(plan), sink_(sink), exchange_(systemHostLookup, plan.timeout) {
     nextExchange_.setSingleShot(true);
     nextExchange_.setTimerType(Qt::PreciseTimer);
     connect(&nextExchange_, &QTimer::timeout, this, &SendSession::sendNext);
-    connect(&links_.serial, &SerialLink::received, this, &SendSession::receive);
-    connect(&links_.udp, &UdpLink::datagramReceived, this, &SendSession::receive);
-    connect(&watchdog_, &ReplyWatchdog::expired, this, &SendSession::noAnswer);
-    connect(&links_.serial, &SerialLink::deviceLost, this, [this] {
-        if (log_)
-            log_->event(QStringLiteral("link-gone"), portName());
+    connect(&exchange_, &Exchange::echoed, this, [this](const QString& echo) {
+        if (plan_.echo && !sink_.writeTextLine(echo))
+            outputFailed();
     });
+    connect(&exchange_, &Exchange::received, this,
+            [this](LinkKind, const QByteArray& bytes) { received(bytes); });
+    connect(&exchange_, &Exchange::answered, this, &SendSession::answered);
+    connect(&exchange_, &Exchange::noAnswer, this, &SendSession::noAnswer);
+    connect(&exchange_, &Exchange::failed, this, &SendSession::linkFailed);
 }
 
 void SendSession::start() {
@@ -92,38 +100,28 @@ void SendSession::stop(int signalNumber) {
         return;
     if (signalNumber > 0 && done_ == 0)
         status_ = 128 + signalNumber;
-    if (log_ && signalNumber > 0)
-        log_->event(QStringLiteral("stopped"), QStringLiteral("signal %1").arg(signalNumber));
     finish();
 }
 
 QString SendSession::currentAddress() const {
-    return plan_.scan ? QString::number(plan_.scan->first + done_) : plan_.addressText;
+    return plan_.scan ? QString::number(plan_.scan->first + done_) : plan_.request.addressText;
 }
 
 QString SendSession::portName() const {
-    if (!isSerial(plan_))
-        return plan_.ipAddress + u':' + plan_.ipPort;
-    if (!plan_.serialPath.isEmpty())
-        return resolvedDevice(plan_.serialPath);
-    int portNumber = 1;
-    for (int select = 0; select < 4; ++select) {
-        if (plan_.selection.portSelect == float(select))
-            portNumber = select + 1;
-    }
-    return serialPortPath(portNumber);
+    const LinkTarget& target = plan_.request.target;
+    if (plan_.request.link == LinkKind::Udp)
+        return target.ipAddress + u':' + target.ipPort;
+    return target.serialPath.isEmpty() ? serialPortPath(target.serialPort) : target.serialPath;
 }
 
 void SendSession::sendNext() {
     if (finished_)
         return;
-    // What came after the previous exchange had ended belongs to none: it is dropped and said.
-    if (!late_.isEmpty() || !exchange_.reply.rxBuffer().isEmpty()) {
-        const QByteArray late = late_.isEmpty() ? exchange_.reply.rxBuffer() : late_;
+    // What came after the previous exchange had ended belongs to none: it is dropped and said,
+    // never taken for this exchange's answer.
+    if (!late_.isEmpty()) {
+        const QByteArray late = late_;
         late_.clear();
-        exchange_.reply.clear();
-        if (log_)
-            log_->bytesEvent(QStringLiteral("late"), late);
         if (!writeRecord(Outcome::Late, late, QString()))
             return outputFailed();
     }
@@ -132,100 +130,63 @@ void SendSession::sendNext() {
                                .arg(currentAddress())
                                .arg(plan_.scan->first)
                                .arg(plan_.scan->last));
+    ExchangeRequest request = plan_.request;
+    request.addressText = currentAddress();
+    if (!request.target.serialPath.isEmpty())
+        request.target.serialPath = resolvedDevice(request.target.serialPath);
     sinceSend_.start();
-    if (isSerial(plan_))
-        links_.serial.setExplicitPath(resolvedDevice(plan_.serialPath));
-    QString ipAddress = plan_.ipAddress;
-    QString ipPort = plan_.ipPort;
-    const QString address = currentAddress();
-    bool echoFailed = false;
-    QString failure;
-    const SendControls controls{
-        [this] { return plan_.commandText; },
-        [address] { return address; },
-        [this] { return plan_.ipAddress; },
-        [this] { return plan_.ipPort; },
-        [this, &echoFailed](const QString& echo) {
-            if (plan_.echo && !sink_.writeTextLine(echo))
-                echoFailed = true;
-        },
-        [&failure](const QString& message) { failure = message; },
-        [this] { watchdog_.arm(); },
-    };
-    const bool sent = runSend(plan_.selection, links_, exchange_, ipAddress, ipPort, controls);
-    if (echoFailed)
-        return outputFailed();
-    if (!sent) {
-        linkFailed(failure);
-        return;
-    }
-    if (log_)
-        log_->bytesEvent(QStringLiteral("sent"), sendingOrder(exchange_.frame));
     awaiting_ = true;
+    // A failure has been recorded through `failed` by the time send() returns.
+    if (!exchange_.send(request))
+        awaiting_ = false;
 }
 
-void SendSession::receive(const QByteArray& chunk) {
-    if (finished_)
-        return;
-    if (log_)
-        log_->bytesEvent(QStringLiteral("received"), chunk);
-    if (!awaiting_) {
+void SendSession::received(const QByteArray& chunk) {
+    if (!awaiting_ && !finished_)
         late_ += chunk;
-        return;
-    }
-    const auto line = exchange_.reply.receive(chunk, exchange_.commandLength);
-    if (!line)
-        return;
-    watchdog_.disarm();
+}
+
+void SendSession::answered(Answer answer, const QByteArray& line) {
+    if (finished_ || !awaiting_)
+        return; // a late answer: its bytes are in late_ already
     awaiting_ = false;
-    // The terminator decides, not the text: a reply whose payload reads "NAK" is a reply.
-    const char last = exchange_.reply.lastChar();
-    const Outcome outcome =
-        last == kNak ? Outcome::Nak : (last == kAck ? Outcome::Ack : Outcome::Reply);
-    exchangeEnded(outcome, outcome == Outcome::Reply ? *line : QByteArray(), QString());
+    const Outcome outcome = outcomeOf(answer);
+    exchangeEnded(outcome, outcome == Outcome::Reply ? line : QByteArray(), QString());
 }
 
 void SendSession::noAnswer() {
     if (!awaiting_)
         return;
     awaiting_ = false;
-    // What has come so far belongs to this exchange's missing answer, not to the next one.
-    exchange_.reply.clear();
+    // What has come of the missing answer is left over for the next exchange to drop.
+    late_ = exchange_.state().reply.rxBuffer();
     exchangeEnded(Outcome::NoAnswer, QByteArray(), kNoAnswerMessage);
 }
 
-void SendSession::linkFailed(const QString& message) {
-    QString error = message;
-    if (isSerial(plan_)) {
-        const QString reason = links_.serial.port().errorString();
-        error += QStringLiteral(": %1").arg(portName());
-        if (!reason.isEmpty() && reason != u"Unknown error")
-            error += QStringLiteral(": ") + reason;
-        if (links_.serial.port().error() == QSerialPort::PermissionError)
-            error += QStringLiteral(" (is the user in the dialout group?)");
-    } else {
-        error += QStringLiteral(": ") + udpFailure(plan_);
-    }
-    exchangeEnded(Outcome::LinkError, QByteArray(), error);
+void SendSession::linkFailed(const QString& message, const QString& detail) {
+    if (!awaiting_)
+        return;
+    awaiting_ = false;
+    exchangeEnded(Outcome::LinkError, QByteArray(), linkErrorText(message, detail));
 }
 
 void SendSession::exchangeEnded(Outcome outcome, const QByteArray& payload, const QString& error) {
-    if (log_) {
-        if (outcome == Outcome::Reply)
-            log_->event(QStringLiteral("reply"), QString::fromLatin1(payload));
-        else
-            log_->event(outcomeName(outcome), error);
-    }
     if (plan_.scan) {
         const bool found =
             outcome == Outcome::Reply || outcome == Outcome::Ack || outcome == Outcome::Nak;
         foundAny_ = foundAny_ || found;
         if (outcome == Outcome::LinkError)
             status_ = std::max(status_, kExitLinkFailed);
+        // A scan prints who answered; silence is what most addresses give.
         if (found || outcome == Outcome::LinkError) {
-            ExchangeRecord record{recordClock(), portName(), currentAddress(), plan_.commandText,
-                                  outcome,       payload,    std::nullopt,     error};
-            record.roundTripMs = std::round(sinceSend_.nsecsElapsed() / 1000.0) / 1000.0;
+            ExchangeRecord record{recordClock(),
+                                  portName(),
+                                  currentAddress(),
+                                  plan_.request.commandText,
+                                  outcome,
+                                  payload,
+                                  millisecondsSince(sinceSend_),
+                                  error};
             const bool written =
                 outcome == Outcome::LinkError ? sink_.write(record) : sink_.writeFound(record);
             if (!written)
@@ -244,14 +205,19 @@ void SendSession::exchangeEnded(Outcome outcome, const QByteArray& payload, cons
         return;
     }
     const qint64 left = plan_.interval.count() - sinceSend_.elapsed();
-    nextExchange_.start(int(std::max<qint64>(left, 0)));
+    // Polling at speed: the next exchange is posted rather than timed, and it starts outside
+    // the link's notification that ended this one (it may reopen the port).
+    if (left <= 0)
+        QMetaObject::invokeMethod(this, &SendSession::sendNext, Qt::QueuedConnection);
+    else
+        nextExchange_.start(int(left));
 }
 
 bool SendSession::writeRecord(Outcome outcome, const QByteArray& payload, const QString& error) {
-    ExchangeRecord record{recordClock(), portName(), currentAddress(), plan_.commandText,
+    ExchangeRecord record{recordClock(), portName(), currentAddress(), plan_.request.commandText,
                           outcome,       payload,    std::nullopt,     error};
     if (outcome != Outcome::Late && outcome != Outcome::LinkError)
-        record.roundTripMs = std::round(sinceSend_.nsecsElapsed() / 1000.0) / 1000.0;
+        record.roundTripMs = millisecondsSince(sinceSend_);
     return sink_.write(record);
 }
 
@@ -264,9 +230,9 @@ void SendSession::finish() {
     if (finished_)
         return;
     finished_ = true;
-    sink_.showProgress(QString());
     awaiting_ = false;
-    watchdog_.disarm();
+    sink_.showProgress(QString());
+    exchange_.stop();
     nextExchange_.stop();
     emit finished(status_);
 }

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "app/send_operation.h"
 #include "cli/exchange_record.h"
 #include "cli/send_options.h"
-#include "supervision/reply_watchdog.h"
+#include "exchange/exchange.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -12,7 +11,6 @@
 
 namespace vmx {
 
-class EventLog;
 class RecordSink;
 
 // The exchanges of one velmarixon-send run, on the event loop: --count of them, or one per
@@ -23,8 +21,7 @@ class RecordSink;
 class SendSession : public QObject {
     Q_OBJECT
 public:
-    SendSession(const SendPlan& plan, SendLinks links, RecordSink& sink, EventLog* log,
-                QObject* parent = nullptr);
+    SendSession(const SendPlan& plan, RecordSink& sink, QObject* parent = nullptr);
 
     // Starts the first exchange; `finished` follows once all are done.
     void start();
@@ -34,15 +31,18 @@ public:
 
     int status() const { return status_; }
     int exchangesDone() const { return done_; }
+    // The exchange itself, for what else listens to it (the commissioning log).
+    Exchange& exchange() { return exchange_; }
 
 signals:
     void finished(int status);
 
 private:
     void sendNext();
-    void receive(const QByteArray& chunk);
+    void received(const QByteArray& chunk);
+    void answered(Answer answer, const QByteArray& line);
     void noAnswer();
-    void linkFailed(const QString& message);
+    void linkFailed(const QString& message, const QString& detail);
     void exchangeEnded(Outcome outcome, const QByteArray& payload, const QString& error);
     bool writeRecord(Outcome outcome, const QByteArray& payload, const QString& error);
     QString portName() const;
@@ -51,14 +51,11 @@ private:
     void finish();
 
     SendPlan plan_;
-    SendLinks links_;
     RecordSink& sink_;
-    EventLog* log_;
-    ReplyWatchdog watchdog_;
-    ExchangeState exchange_;
+    Exchange exchange_;
     QTimer nextExchange_;
     QElapsedTimer sinceSend_;
-    QByteArray late_; // received while no exchange was waiting
+    QByteArray late_; // received while no exchange was waiting, or of an answer that never ended
     bool awaiting_ = false;
     bool finished_ = false;
     bool foundAny_ = false;

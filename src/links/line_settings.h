@@ -1,14 +1,12 @@
 #pragma once
 
-#include <QSerialPort>
-#include <QString>
-#include <QStringView>
+#include "links/link_choice.h"
 
-#include <optional>
+#include <QSerialPort>
 
 namespace vmx {
 
-// Baud rate, parity, data bits and stop bits of one line-settings text such as "19200, E, 7, 1".
+// What the serial port is opened with.
 struct LineSettings {
     qint32 baudRate = 9600;
     QSerialPort::Parity parity = QSerialPort::NoParity;
@@ -17,11 +15,7 @@ struct LineSettings {
     friend bool operator==(const LineSettings&, const LineSettings&) = default;
 };
 
-// The settings text for a format (0: even parity, 7 data bits; 1: no parity, 8 data bits) and a
-// baud selector (0..3: 1200, 2400, 9600, 19200); nullopt outside that table.
-std::optional<QString> lineSettingsText(float comFormat, float baudSelect);
-
-// Parses "baud, parity, data bits, stop bits"; parity is one of N, E, O, M, S.
-std::optional<LineSettings> parseLineSettings(QStringView text);
+// The port's values for a baud rate and a format ("19200, E, 7, 1" for B19200 and E71).
+LineSettings lineSettings(BaudRate baud, LineFormat format);
 
 } // namespace vmx

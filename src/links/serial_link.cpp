@@ -34,35 +34,39 @@ QString serialPortPath(int portNumber) {
 #endif
 }
 
-SerialLink::SerialLink(QObject* parent) : QObject(parent) {
+SerialLink::SerialLink(QObject* parent) : Link(parent) {
     // The port reports received data as soon as one byte has arrived.
     connect(&port_, &QSerialPort::readyRead, this, &SerialLink::readWaiting);
     connect(&port_, &QSerialPort::errorOccurred, this, &SerialLink::portFailed);
 }
 
-bool SerialLink::prepare(float portSelect, float baudSelect, float comFormat) {
+bool SerialLink::prepare(const LinkTarget& target) {
+    if (target.serialPort >= 1 && target.serialPort <= 4)
+        portNumber_ = target.serialPort;
+    const LineSettings settings = target.line.value_or(lineSettings_);
+    const QString path =
+        target.serialPath.isEmpty() ? serialPortPath(portNumber_) : target.serialPath;
+    if (target.keepOpen && port_.isOpen() && !writeFailed_ && path == openedPath_ &&
+        settings == lineSettings_)
+        return true;
+
     if (port_.isOpen())
         port_.close();
     if (port_.isOpen())
-        return false;
-
-    for (int select = 0; select < 4; ++select) {
-        if (portSelect == float(select))
-            portNumber_ = select + 1;
-    }
-    if (const auto text = lineSettingsText(comFormat, baudSelect)) {
-        if (const auto settings = parseLineSettings(*text))
-            lineSettings_ = *settings;
-    }
+        return fail();
+    lineSettings_ = settings;
+    writeFailed_ = false;
 
     // Everything is set while the port is closed: a pseudo-terminal refuses some of these
     // settings once open, and a real port takes them all at opening.
-    port_.setPortName(explicitPath_.isEmpty() ? serialPortPath(portNumber_) : explicitPath_);
+    openedPath_ = path;
+    port_.setPortName(path);
     if (!port_.setBaudRate(lineSettings_.baudRate) || !port_.setParity(lineSettings_.parity) ||
         !port_.setDataBits(lineSettings_.dataBits) || !port_.setStopBits(lineSettings_.stopBits) ||
         !port_.setFlowControl(QSerialPort::NoFlowControl))
-        return false;
+        return fail();
     if (!port_.open(QIODevice::ReadWrite)) {
+        fail();
         port_.close();
         return false;
     }
@@ -70,23 +74,33 @@ bool SerialLink::prepare(float portSelect, float baudSelect, float comFormat) {
     return true;
 }
 
-bool SerialLink::writeFrame(QByteArrayView bytes) {
+bool SerialLink::fail() {
+    failureDetail_ = QStringLiteral("%1: %2").arg(openedPath_, port_.errorString());
+    return false;
+}
+
+bool SerialLink::write(QByteArrayView bytes) {
     port_.clearError();
     for (const char byte : bytes) {
-        if (port_.write(&byte, 1) != 1)
-            return false;
+        if (port_.write(&byte, 1) != 1) {
+            writeFailed_ = true;
+            return fail();
+        }
     }
     // Hand the bytes to the driver now: a write the line refuses (a device that has gone) is
     // reported to SEND instead of passing silently, and a close by the next SEND cannot drop
     // bytes still waiting in the port's buffer.
     port_.flush();
-    return port_.error() == QSerialPort::NoError;
+    if (port_.error() == QSerialPort::NoError)
+        return true;
+    writeFailed_ = true;
+    return fail();
 }
 
 void SerialLink::readWaiting() {
     const QByteArray chunk = port_.readAll();
     if (!chunk.isEmpty())
-        emit received(chunk);
+        emit bytesArrived(chunk);
     else if (lineHungUp())
         closeSoon();
 }
@@ -125,7 +139,7 @@ void SerialLink::closeLostPort(quint64 opening) {
     if (opening != opening_ || !port_.isOpen())
         return;
     port_.close();
-    emit deviceLost();
+    emit lost();
 }
 
 } // namespace vmx

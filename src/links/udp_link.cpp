@@ -43,23 +43,26 @@ std::optional<qint32> ipPortNumber(QStringView text) {
 }
 
 UdpLink::UdpLink(HostResolver resolveHost, QObject* parent)
-    : QObject(parent), resolveHost_(std::move(resolveHost)) {
+    : Link(parent), resolveHost_(std::move(resolveHost)) {
     connect(&socket_, &QUdpSocket::readyRead, this, &UdpLink::readPendingDatagrams);
 }
 
-bool UdpLink::prepare(const QString& ipAddress, const QString& ipPort) {
+bool UdpLink::prepare(const LinkTarget& target) {
     if (setUp_)
         return true;
 
-    const auto port = ipPortNumber(ipPort);
+    const QString endpoint = target.ipAddress + u':' + target.ipPort;
+    const auto port = ipPortNumber(target.ipPort);
     if (!port || *port < 1 || *port > 65535)
-        return false;
-    const auto host = resolveIpv4(ipAddress, resolveHost_);
+        return fail(endpoint, QStringLiteral("the port is no number from 1 to 65535"));
+    const auto host = resolveIpv4(target.ipAddress, resolveHost_);
     if (!host)
-        return false;
+        return fail(endpoint, QStringLiteral("the host has no IPv4 address"));
     // No sharing: when another program holds the local port the set-up fails. The socket is
     // not connected either, so answers from any source port are received.
-    if (!socket_.bind(QHostAddress::AnyIPv4, localPort_, QAbstractSocket::DontShareAddress)) {
+    if (!socket_.bind(QHostAddress::AnyIPv4, target.localUdpPort,
+                      QAbstractSocket::DontShareAddress)) {
+        fail(QStringLiteral("local port %1").arg(target.localUdpPort), socket_.errorString());
         socket_.close();
         return false;
     }
@@ -73,11 +76,19 @@ bool UdpLink::prepare(const QString& ipAddress, const QString& ipPort) {
     return true;
 }
 
-bool UdpLink::send(QByteArrayView frame) {
+bool UdpLink::write(QByteArrayView frame) {
     if (!setUp_)
-        return false;
+        return fail(QString(), QStringLiteral("the socket is not set up"));
     const qint64 sent = socket_.writeDatagram(frame.data(), frame.size(), remoteHost_, remotePort_);
-    return sent == frame.size();
+    if (sent == frame.size())
+        return true;
+    return fail(QStringLiteral("%1:%2").arg(remoteHost_.toString()).arg(remotePort_),
+                socket_.errorString());
+}
+
+bool UdpLink::fail(const QString& where, const QString& why) {
+    failureDetail_ = where.isEmpty() ? why : where + QStringLiteral(": ") + why;
+    return false;
 }
 
 void UdpLink::readPendingDatagrams() {
@@ -96,8 +107,10 @@ void UdpLink::readPendingDatagrams() {
         ++datagrams;
         bytes += datagram.data().size();
         // An empty datagram delivers nothing, so it is passed over.
-        if (!datagram.data().isEmpty())
+        if (!datagram.data().isEmpty()) {
             emit datagramReceived(datagram.data());
+            emit bytesArrived(datagram.data());
+        }
     }
 }
 

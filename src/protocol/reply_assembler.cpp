@@ -10,7 +10,6 @@ std::optional<QByteArray> ReplyAssembler::receive(QByteArrayView chunk, float co
     if (chunk.isEmpty())
         return std::nullopt;
 
-    rxChunk_ = chunk.toByteArray();
     if (chunk.size() >= kMaxBufferBytes) {
         rxBuffer_ = chunk.last(kMaxBufferBytes).toByteArray();
     } else {

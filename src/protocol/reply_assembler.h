@@ -29,14 +29,12 @@ public:
     void clear() { rxBuffer_.clear(); }
 
     const QByteArray& rxBuffer() const { return rxBuffer_; }
-    const QByteArray& rxChunk() const { return rxChunk_; }
     char lastChar() const { return lastChar_; }
     float replyLength() const { return replyLength_; }
     const QByteArray& replyText() const { return replyText_; }
 
 private:
     QByteArray rxBuffer_;
-    QByteArray rxChunk_;
     char lastChar_ = 0;
     float replyLength_ = 0;
     QByteArray replyText_;

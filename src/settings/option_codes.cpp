@@ -1,26 +1,14 @@
 #include "settings/option_codes.h"
 
-#include <cstring>
-
 namespace vmx {
 
-const OptionButton* buttonForFileCode(OptionGroup group, float code) {
-    for (const OptionButton& button : kOptionButtons) {
+int buttonForFileCode(OptionGroup group, float code) {
+    for (std::size_t i = 0; i < kOptionButtons.size(); ++i) {
         // Exact comparison on purpose: 1.5 or 7 in the file choose nothing.
-        if (button.group == group && button.fileCode == code)
-            return &button;
+        if (kOptionButtons[i].group == group && kOptionButtons[i].fileCode == code)
+            return int(i);
     }
-    return nullptr;
-}
-
-const OptionButton* buttonNamed(const char* objectName) {
-    if (objectName == nullptr)
-        return nullptr;
-    for (const OptionButton& button : kOptionButtons) {
-        if (std::strcmp(button.objectName, objectName) == 0)
-            return &button;
-    }
-    return nullptr;
+    return -1;
 }
 
 } // namespace vmx

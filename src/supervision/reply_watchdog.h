@@ -14,10 +14,8 @@ inline constexpr std::chrono::milliseconds kReplyTimeout{4000};
 // What the tool says when the watchdog expires, with its leading space.
 inline const QString kNoAnswerMessage = QStringLiteral(" Communication fail with device");
 
-// The reply watchdog. It keeps the meaning of the original timer control: a period and an
-// enabled flag, where a period of 0 never fires even while enabled (so it is inert until the
-// first arming). Arming sets the period and enables it; each arming restarts the count.
-// Expiry disables it before anyone hears of it, so one arming yields at most one expiry.
+// The reply watchdog: inert until the first arming; each arming gives the device the whole
+// period again; disarming or expiring stops it, so one arming yields at most one expiry.
 class ReplyWatchdog : public QObject {
     Q_OBJECT
 public:
@@ -28,20 +26,14 @@ public:
     void arm();
     void disarm();
 
-    int periodMs() const { return periodMs_; }
-    bool isEnabled() const { return enabled_; }
-    // Enabled with a period: counting down towards an expiry.
+    // Armed and counting down towards an expiry.
     bool isRunning() const { return timer_.isActive(); }
 
 signals:
     void expired();
 
 private:
-    void onTimeout();
-
     std::chrono::milliseconds armedPeriod_;
-    int periodMs_ = 0;
-    bool enabled_ = true;
     QTimer timer_;
 };
 

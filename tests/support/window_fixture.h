@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/main_form.h"
+#include "links/serial_link.h"
+#include "links/udp_link.h"
 #include "support/scratch_dir.h"
 
 #include <QStringList>
@@ -11,6 +13,14 @@
 class QLineEdit;
 
 namespace vmx::test {
+
+// The window's choices in the selectors' terms: port 0..3 for COM1..COM4 and 99 for UDP, baud
+// rate 0..3 for 1200..19200, format 0 for E71 and 1 for N81; -1 where nothing is chosen.
+float portSelect(const MainForm& form);
+float baudSelect(const MainForm& form);
+float comFormat(const MainForm& form);
+const SerialLink& serialLink(const MainForm& form);
+const UdpLink& udpLink(const MainForm& form);
 
 // What the window said and did through its seams instead of blocking or ending the test.
 struct SeamRecord {

@@ -1,0 +1,100 @@
+#include "exchange/exchange.h"
+
+#include "links/serial_link.h"
+#include "links/udp_link.h"
+
+namespace vmx {
+
+namespace {
+
+QString frameErrorText(FrameError error) {
+    switch (error) {
+    case FrameError::None:
+        break;
+    case FrameError::AddressNotANumber:
+        return QStringLiteral("the address is not a number");
+    case FrameError::AddressOutOfRange:
+        return QStringLiteral("the address is out of range");
+    case FrameError::EmptyCommand:
+        return QStringLiteral("the command is empty");
+    case FrameError::CharacterNotSingleByte:
+        return QStringLiteral("the command has a character beyond Latin-1");
+    }
+    return QString();
+}
+
+} // namespace
+
+Exchange::Exchange(HostResolver resolveHost, std::chrono::milliseconds replyTimeout,
+                   QObject* parent)
+    : QObject(parent), watchdog_(replyTimeout) {
+    links_[std::size_t(LinkKind::Serial)] = std::make_unique<SerialLink>();
+    links_[std::size_t(LinkKind::Udp)] = std::make_unique<UdpLink>(std::move(resolveHost));
+    link(LinkKind::Serial).setObjectName(QStringLiteral("MSComm1"));
+    link(LinkKind::Udp).setObjectName(QStringLiteral("Winsock1"));
+    for (const LinkKind kind : {LinkKind::Serial, LinkKind::Udp}) {
+        connect(&link(kind), &Link::bytesArrived, this,
+                [this, kind](const QByteArray& bytes) { receive(kind, bytes); });
+        connect(&link(kind), &Link::lost, this, [this, kind] { emit linkLost(kind); });
+    }
+    connect(&watchdog_, &ReplyWatchdog::expired, this, [this] {
+        if (!stopped_)
+            emit noAnswer();
+    });
+}
+
+Exchange::~Exchange() = default;
+
+bool Exchange::send(const ExchangeRequest& request) {
+    Link& chosen = link(request.link);
+    if (request.link == LinkKind::Udp) {
+        state_.ipAddress = request.target.ipAddress;
+        state_.ipPort = request.target.ipPort;
+    }
+    if (!chosen.prepare(request.target))
+        return fail(chosen, chosen.failureDetail());
+
+    state_.commandText = request.commandText;
+    state_.addressText = request.addressText;
+    const FrameError error = buildCommandFrame(state_.addressText, state_.commandText, state_.frame,
+                                               state_.commandLength);
+    if (error != FrameError::None)
+        return fail(chosen, frameErrorText(error));
+
+    emit echoed(echoText(state_.frame));
+    if (!state_.reply.rxBuffer().isEmpty())
+        emit leftoverDropped(state_.reply.rxBuffer());
+    state_.reply.clear();
+
+    const QByteArray bytes = sendingOrder(state_.frame);
+    if (!chosen.write(bytes))
+        return fail(chosen, chosen.failureDetail());
+    emit frameSent(bytes);
+
+    watchdog_.arm();
+    return true;
+}
+
+bool Exchange::fail(Link& chosen, const QString& detail) {
+    emit failed(chosen.failureMessage(), detail);
+    return false;
+}
+
+void Exchange::stop() {
+    stopped_ = true;
+    watchdog_.disarm();
+}
+
+void Exchange::receive(LinkKind from, const QByteArray& bytes) {
+    if (bytes.isEmpty() || stopped_)
+        return;
+    emit received(from, bytes);
+    const auto line = state_.reply.receive(bytes, state_.commandLength);
+    if (!line)
+        return;
+    watchdog_.disarm();
+    const char last = state_.reply.lastChar();
+    emit answered(last == kAck ? Answer::Ack : last == kNak ? Answer::Nak : Answer::Reply, *line);
+}
+
+} // namespace vmx

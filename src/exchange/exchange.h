@@ -1,0 +1,100 @@
+#pragma once
+
+#include "links/host_lookup.h"
+#include "links/link.h"
+#include "links/link_choice.h"
+#include "protocol/command_frame.h"
+#include "protocol/reply_assembler.h"
+#include "supervision/reply_watchdog.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <chrono>
+#include <memory>
+
+namespace vmx {
+
+// Everything one SEND needs, read from the window's boxes or the command line beforehand.
+struct ExchangeRequest {
+    LinkKind link = LinkKind::Serial;
+    LinkTarget target; // port, line settings, IP texts, keeping the port open
+    QString addressText;
+    QString commandText;
+};
+
+// What a completed answer was: its terminator decides, not its text.
+enum class Answer { Ack, Nak, Reply };
+
+// What SEND leaves behind for the next SEND and for the reply handling.
+struct ExchangeState {
+    QString addressText;
+    QString commandText;
+    float commandLength = 0; // cuts the payload out of a reply
+    CommandFrame frame;
+    ReplyAssembler reply; // holds rxBuffer
+    // The IP texts of the last SEND over UDP, taken before its link was prepared, so that even
+    // a SEND that failed there has them.
+    QString ipAddress;
+    QString ipPort;
+};
+
+// One SEND and its answer, over the link the request chooses. It owns both links, the exchange
+// state, the reply collection and the watchdog, and reports through its signals only. Bytes
+// from either link feed the one collection, whichever link the last SEND used.
+class Exchange : public QObject {
+    Q_OBJECT
+public:
+    explicit Exchange(HostResolver resolveHost = systemHostLookup,
+                      std::chrono::milliseconds replyTimeout = kReplyTimeout,
+                      QObject* parent = nullptr);
+    ~Exchange() override;
+
+    // Prepare the chosen link, then take the command and the address and build the frame, show
+    // its echo, empty rxBuffer, write the frame, arm the watchdog. From the link preparation on,
+    // a failure is reported once through `failed` and ends SEND; the steps that already ran stay
+    // done (the command and address are taken only once the link is prepared, so a late answer
+    // to the SEND before is still cut as that one's). True when the frame went out.
+    bool send(const ExchangeRequest& request);
+
+    // The run is ending: the watchdog stops and no arrival is taken any more.
+    void stop();
+
+    // Seam for tests and benchmarks: bytes handled as if `from` had received them.
+    void receive(LinkKind from, const QByteArray& bytes);
+
+    const ExchangeState& state() const { return state_; }
+    // Seam for tests and benchmarks: the links and the watchdog.
+    Link& link(LinkKind kind) const { return *links_[std::size_t(kind)]; }
+    const ReplyWatchdog& watchdog() const { return watchdog_; }
+
+signals:
+    void echoed(const QString& echo);
+    // The frame's bytes, once the link has taken them all.
+    void frameSent(const QByteArray& frame);
+    // Every chunk as it arrived, before it is judged.
+    void received(vmx::LinkKind from, const QByteArray& bytes);
+    // A completed answer and its line for the message window ("ACK", "NAK" or the payload). The
+    // watchdog is already disarmed.
+    void answered(vmx::Answer answer, const QByteArray& line);
+    // Bytes of no completed answer that a new SEND drops from rxBuffer.
+    void leftoverDropped(const QByteArray& bytes);
+    // SEND failed: the chosen link's message ("COM Port error", "udp connection error") and
+    // where and why.
+    void failed(const QString& message, const QString& detail);
+    // The watchdog expired: no answer completed in time.
+    void noAnswer();
+    // A link's device went away.
+    void linkLost(vmx::LinkKind link);
+
+private:
+    bool fail(Link& link, const QString& detail);
+
+    std::array<std::unique_ptr<Link>, 2> links_; // by LinkKind
+    ExchangeState state_;
+    ReplyWatchdog watchdog_;
+    bool stopped_ = false;
+};
+
+} // namespace vmx
