@@ -175,7 +175,8 @@ private slots:
         ScratchDir dir;
         SimProcess sim;
         QVERIFY(sim.start({"serial", "--address", "1,5,17"}));
-        const ProgramRun run = runProgram(kSend, {"--port", "COM1", "--scan", "0-30"}, 60000);
+        const ProgramRun run =
+            runProgram(kSend, {"--port", "COM1", "--scan", "0-30", "--timeout-ms", "100"}, 60000);
         QCOMPARE(run.out, (QStringList{"1 reply 12.5", "5 reply 12.5", "17 reply 12.5"}));
         QCOMPARE(run.status, 0);
     }
