@@ -142,6 +142,27 @@ private slots:
         QVERIFY2(run.err[1].startsWith(u"late"), qPrintable(run.err[1]));
     }
 
+    // An answer that waited on the line before the run (to a client that has gone) is dropped
+    // when the port opens, never taken for the first exchange's answer.
+    void bytesWaitingAtOpeningAreLate() {
+        ScratchDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start({"serial", "--payload", "old"}));
+        QFile line(QStringLiteral("COM1"));
+        QVERIFY(line.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+        QVERIFY(line.write(QByteArray::fromHex("0730315244464503")) == 8);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("tx "), 5000);
+        const ProgramRun run = runProgram(kSend, {"--port", "COM1", "--output", "jsonl"});
+        line.close();
+        QStringList outcomes;
+        for (const QJsonObject& record : jsonRecords(run.out.join(u'\n').toUtf8()))
+            outcomes.append(record["outcome"].toString() + u' ' + record["payload"].toString());
+        QCOMPARE(outcomes.size(), 2);
+        QVERIFY2(outcomes[0].startsWith(u"late ") && outcomes[0].contains(u"old"),
+                 qPrintable(outcomes[0]));
+        QCOMPARE(outcomes[1], QStringLiteral("reply old"));
+    }
+
     // The commissioning log holds every frame and answer; a log that cannot be written is one
     // warning and the exchange goes on.
     void logsEveryEvent() {

@@ -3,6 +3,7 @@
 #include "cli/record_sink.h"
 #include "links/serial_link.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QRegularExpression>
@@ -79,7 +80,10 @@ SendSession::SendSession(const SendPlan& plan, RecordSink& sink, QObject* parent
     connect(&exchange_, &Exchange::echoed, this, [this](const QString& echo) {
         if (plan_.echo && !sink_.writeTextLine(echo))
             outputFailed();
+        dropWaitingBytes();
     });
+    // The next SEND opens the port afresh: whatever waits on the line then is dropped first.
+    connect(&exchange_, &Exchange::linkLost, this, [this] { portOpened_ = false; });
     connect(&exchange_, &Exchange::received, this,
             [this](LinkKind, const QByteArray& bytes) { received(bytes); });
     connect(&exchange_, &Exchange::answered, this, &SendSession::answered);
@@ -117,14 +121,8 @@ QString SendSession::portName() const {
 void SendSession::sendNext() {
     if (finished_)
         return;
-    // What came after the previous exchange had ended belongs to none: it is dropped and said,
-    // never taken for this exchange's answer.
-    if (!late_.isEmpty()) {
-        const QByteArray late = late_;
-        late_.clear();
-        if (!writeRecord(Outcome::Late, late, QString()))
-            return outputFailed();
-    }
+    if (!reportLate())
+        return;
     if (plan_.scan)
         sink_.showProgress(QStringLiteral("scanning address %1 of %2-%3")
                                .arg(currentAddress())
@@ -139,15 +137,43 @@ void SendSession::sendNext() {
     // A failure has been recorded through `failed` by the time send() returns.
     if (!exchange_.send(request))
         awaiting_ = false;
+    reportLate(); // what waited on a port just opened
+}
+
+bool SendSession::reportLate() {
+    // What came after the previous exchange had ended belongs to none: it is dropped and said,
+    // never taken for this exchange's answer.
+    if (late_.isEmpty() || finished_)
+        return true;
+    const QByteArray late = late_;
+    late_.clear();
+    if (writeRecord(Outcome::Late, late, QString()))
+        return true;
+    outputFailed();
+    return false;
+}
+
+void SendSession::dropWaitingBytes() {
+    // A port just opened may hold bytes from before this run or from before the device went
+    // away (answers to frames of a client that died). The echo comes after the port has been
+    // prepared and before rxBuffer is emptied and the frame written: the bytes waiting now are
+    // read here, so that SEND drops them with its rxBuffer and they are recorded as late.
+    // Between the exchanges of a run the event loop reads the open port anyway.
+    if (plan_.request.link != LinkKind::Serial || portOpened_)
+        return;
+    portOpened_ = true;
+    draining_ = true;
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    draining_ = false;
 }
 
 void SendSession::received(const QByteArray& chunk) {
-    if (!awaiting_ && !finished_)
+    if ((!awaiting_ || draining_) && !finished_)
         late_ += chunk;
 }
 
 void SendSession::answered(Answer answer, const QByteArray& line) {
-    if (finished_ || !awaiting_)
+    if (finished_ || !awaiting_ || draining_)
         return; // a late answer: its bytes are in late_ already
     awaiting_ = false;
     const Outcome outcome = outcomeOf(answer);
@@ -159,11 +185,12 @@ void SendSession::noAnswer() {
         return;
     awaiting_ = false;
     // What has come of the missing answer is left over for the next exchange to drop.
-    late_ = exchange_.state().reply.rxBuffer();
+    late_ += exchange_.state().reply.rxBuffer();
     exchangeEnded(Outcome::NoAnswer, QByteArray(), kNoAnswerMessage);
 }
 
 void SendSession::linkFailed(const QString& message, const QString& detail) {
+    portOpened_ = false;
     if (!awaiting_)
         return;
     awaiting_ = false;

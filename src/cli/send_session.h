@@ -39,6 +39,8 @@ signals:
 
 private:
     void sendNext();
+    void dropWaitingBytes();
+    bool reportLate();
     void received(const QByteArray& chunk);
     void answered(Answer answer, const QByteArray& line);
     void noAnswer();
@@ -57,6 +59,8 @@ private:
     QElapsedTimer sinceSend_;
     QByteArray late_; // received while no exchange was waiting, or of an answer that never ended
     bool awaiting_ = false;
+    bool portOpened_ = false; // the serial port is open since an exchange of this run
+    bool draining_ = false;   // reading what waited on a port just opened
     bool finished_ = false;
     bool foundAny_ = false;
     int done_ = 0;
