@@ -559,15 +559,18 @@ private slots:
         const auto parsed = [](const QStringList& arguments) {
             return parseOptions(QStringList{"velmarixon-device-sim"} + arguments).options;
         };
-        QCOMPARE(parsed({"serial"})->address, 1);
-        QCOMPARE(parsed({"udp", "--address", "123"})->address, 123);
+        QCOMPARE(parsed({"serial"})->addresses, QList<int>{1});
+        QCOMPARE(parsed({"udp", "--address", "123"})->addresses, QList<int>{123});
+        QCOMPARE(parsed({"udp", "--address", "1,5,17"})->addresses, (QList<int>{1, 5, 17}));
+        QVERIFY(!parsed({"udp", "--address", "1,,5"}));
+        QVERIFY(!parsed({"udp", "--address", "5,5"}));
         QCOMPARE(addressCharacters(1), QByteArray("01"));
         QCOMPARE(addressCharacters(123), hex("3C 33"));
 
         QList<QByteArray> written;
         AnswerSettings settings;
         settings.mode = AnswerMode::Ack;
-        settings.address = addressCharacters(1);
+        settings.addresses = {addressCharacters(1)};
         Device device(settings, [&written](QByteArrayView piece, const Destination&) {
             written.append(piece.toByteArray());
             return true;

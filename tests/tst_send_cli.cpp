@@ -8,12 +8,16 @@
 #include "support/settings_files.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 #include <QUdpSocket>
 
 #include <csignal>
+#include <memory>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace vmx::test;
 
@@ -99,14 +103,21 @@ private slots:
         QVERIFY(QFile::link(dir.filePath("no-such-device"), "COM3"));
         ProgramRun run = runProgram(kSend, {"--port", "COM3"});
         QCOMPARE(run.status, 3);
-        QCOMPARE(run.err, QStringList{"COM Port error"});
+        // The window's text first, for scripts that look for it; then the port and the reason.
+        QCOMPARE(run.err.size(), 1);
+        QVERIFY2(run.err.first().startsWith(
+                     QStringLiteral("COM Port error: %1").arg(dir.filePath("no-such-device"))),
+                 qPrintable(run.err.first()));
 
         QUdpSocket holder;
         QVERIFY(holder.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::DontShareAddress));
         run = runProgram(kSend, {"--port", "udp:127.0.0.1:9", "--local-port",
                                  QString::number(holder.localPort())});
         QCOMPARE(run.status, 3);
-        QCOMPARE(run.err, QStringList{"udp connection error"});
+        QCOMPARE(run.err.size(), 1);
+        const QString inUse =
+            QStringLiteral("udp connection error: local port %1 is in use").arg(holder.localPort());
+        QVERIFY2(run.err.first().startsWith(inUse), qPrintable(run.err.first()));
         QCOMPARE(run.out, QStringList{});
     }
 
@@ -198,6 +209,127 @@ private slots:
             vmx::parseCommandLine({"velmarixon-send", "--port", "/dev/ttyUSB0"}), settings);
         QCOMPARE(planned.plan->request.target.serialPath, QStringLiteral("/dev/ttyUSB0"));
         QCOMPARE(planned.plan->request.link, vmx::LinkKind::Serial);
+    }
+
+    // Output that cannot be written is an error, never a success: a full disk, a closed
+    // standard output, a reader that went away. The port is closed properly all the same.
+    void failedOutputEndsTheRun() {
+        ScratchDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start({"serial"}));
+        QProcess full;
+        full.setStandardOutputFile(QStringLiteral("/dev/full"));
+        full.start(kSend, {"--port", "COM1", "--count", "3"});
+        QVERIFY(full.waitForFinished(10000));
+        QCOMPARE(full.exitCode(), 74);
+        QCOMPARE(outputLines(full.readAllStandardError()).size(), 1);
+
+        const ProgramRun closed =
+            runProgram(QStringLiteral("/bin/sh"), {"-c", "exec \"$0\" --port COM1 >&-", kSend});
+        QCOMPARE(closed.status, 74);
+        QCOMPARE(closed.err.size(), 1);
+
+        // | head -n 1: the reader takes one line and leaves.
+        const ProgramRun piped =
+            runProgram(QStringLiteral("/bin/bash"),
+                       {"-c",
+                        "\"$0\" --port COM1 --count 0 --format E71 | head -n 1 >/dev/null; "
+                        "echo status ${PIPESTATUS[0]}",
+                        kSend});
+        QCOMPARE(piped.out, QStringList{"status 74"});
+    }
+
+    // A client that dies with the line open (SIGKILL cannot be caught) must not break the
+    // simulated line for the next one: E71 works again, as it did before.
+    void simulatorSurvivesAKilledClient() {
+        ScratchDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start({"serial"}));
+        QProcess victim;
+        victim.start(kSend, {"--port", "COM1", "--format", "E71", "--count", "0"});
+        QTRY_VERIFY_WITH_TIMEOUT(victim.canReadLine(), 10000);
+        victim.kill();
+        QVERIFY(victim.waitForFinished(5000));
+        // The simulator tidies up once it sees the client gone; give it that moment.
+        QTRY_COMPARE_WITH_TIMEOUT(runProgram(kSend, {"--port", "COM1", "--format", "E71"}).out,
+                                  QStringList{"12.5"}, 5000);
+        QCOMPARE(runProgram(kSend, {"--port", "COM1", "--format", "N81"}).out, QStringList{"12.5"});
+    }
+
+    // Ctrl+C or SIGTERM before any exchange has ended is no success: 130 and 143.
+    void aSignalBeforeAnyAnswerIsNoSuccess_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("Ctrl+C") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+    void aSignalBeforeAnyAnswerIsNoSuccess() {
+        QFETCH(int, signalNumber);
+        ScratchDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start({"serial", "--answer", "silent"}));
+        QProcess send;
+        send.start(kSend, {"--port", "COM1", "--count", "0"});
+        QVERIFY(send.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("rx 07 30 31"), 10000);
+        ::kill(pid_t(send.processId()), signalNumber);
+        QVERIFY(send.waitForFinished(5000));
+        QCOMPARE(send.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(send.exitCode(), 128 + signalNumber);
+        QCOMPARE(send.readAllStandardOutput(), QByteArray());
+    }
+
+    // Polling goes on through a device that goes away and comes back at the same link, named
+    // relative to the current folder; the status is the highest seen.
+    void pollingSurvivesADeviceThatComesBack() {
+        ScratchDir dir;
+        auto sim = std::make_unique<SimProcess>();
+        QVERIFY(sim->start({"serial", "--link", "TTYA"}));
+        QProcess send;
+        send.start(kSend, {"--port", "TTYA", "--count", "0", "--interval-ms", "20", "--timeout-ms",
+                           "200", "--output", "jsonl"});
+        QVERIFY(send.waitForStarted());
+        QByteArray out;
+        const auto seen = [&out, &send](const char* outcome) {
+            out += send.readAllStandardOutput();
+            return out.count(QByteArray("\"outcome\":\"") + outcome + '"');
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= 2, 10000);
+        sim.reset(); // the link goes with it
+        QTRY_VERIFY_WITH_TIMEOUT(seen("link-error") >= 2, 10000);
+        const int repliesBefore = seen("reply");
+        sim = std::make_unique<SimProcess>();
+        QVERIFY(sim->start({"serial", "--link", "TTYA"}));
+        QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= repliesBefore + 2, 10000);
+        ::kill(pid_t(send.processId()), SIGINT);
+        QVERIFY(send.waitForFinished(5000));
+        QCOMPARE(send.exitCode(), 3);
+    }
+
+    // A script polling at speed pays for one open per run, not one per exchange.
+    void keepsTheSerialPortOpenThroughARun() {
+        ScratchDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start({"serial"}));
+        const QByteArray line =
+            QFile::encodeName(QFileInfo(QStringLiteral("COM1")).canonicalFilePath());
+        const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(opens >= 0);
+        // Closes too: inotify merges an event into an unread one just like it.
+        QVERIFY(::inotify_add_watch(opens, line.constData(),
+                                    IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) >= 0);
+        const ProgramRun run = runProgram(kSend, {"--port", "COM1", "--count", "5"});
+        QCOMPARE(run.out.size(), 5);
+        int opened = 0;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = ::read(opens, events, sizeof events)) > 0;) {
+            // No names follow the events: the watch is on a file.
+            for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;
+                 at += ssize_t(sizeof(inotify_event)))
+                opened +=
+                    (reinterpret_cast<const inotify_event*>(events + at)->mask & IN_OPEN) ? 1 : 0;
+        }
+        ::close(opens);
+        QCOMPARE(opened, 1);
     }
 
     // Ctrl+C during polling ends the run at once with the status of the exchanges so far.

@@ -1,12 +1,16 @@
 #include "app/program.h"
 
 #include "app/main_form.h"
+#include "eventlog/event_log.h"
+#include "eventlog/exchange_log.h"
 #include "settings/settings_file.h"
 
 #include <QApplication>
 #include <QTimer>
 
 #include <functional>
+
+#include <cstdio>
 
 namespace vmx {
 
@@ -48,7 +52,15 @@ int runProgram() {
     // when the program ends.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // --log FILE: the commissioning record, beside the window; it changes nothing shown or saved.
+    EventLog log;
     MainForm form;
+    if (const QString path = logPathArgument(QApplication::arguments()); !path.isEmpty()) {
+        if (log.open(path, [](const QString& text) {
+                std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+            }))
+            logExchange(form.exchange(), log);
+    }
     // A first start's file is created, written and checked before the window shows, as a file
     // that cannot be created ends the program; only forcing it to the disk waits.
     deferForcingNewFiles();

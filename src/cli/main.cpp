@@ -1,41 +1,26 @@
 // velmarixon-send: the window's exchange from a shell, for scripts and production lines.
+#include "cli/line_output.h"
+#include "cli/port_listing.h"
+#include "cli/record_sink.h"
 #include "cli/send_options.h"
 #include "cli/send_session.h"
+#include "eventlog/event_log.h"
+#include "eventlog/exchange_log.h"
 #include "platform/signal_watch.h"
 #include "settings/settings_file.h"
 #include "velmarixon_version.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QFileInfo>
 #include <QTimer>
 
-#include <cstdio>
+#include <optional>
 
 using namespace vmx;
 
 namespace {
 
 const char kProgram[] = "velmarixon-send";
-
-void print(std::FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fputc('\n', stream);
-    // A script or a production line reads each line as it comes.
-    std::fflush(stream);
-}
-
-int usageError(const QString& reason) {
-    print(stderr, QStringLiteral("%1: %2 See %1 --help.").arg(QLatin1String(kProgram), reason));
-    return kExitUsage;
-}
-
-// The current time in ISO 8601 with milliseconds and the offset from UTC.
-QString timestamp() {
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
-}
 
 // The settings the window would start with: the file when there is one, else its defaults.
 // nullopt with the reason when a file is there but cannot be used.
@@ -62,21 +47,51 @@ std::optional<Settings> startSettings(const QString& explicitPath, QString* reas
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Before anything opens a file: a port must never take the number of a closed stdout.
+    LineOutput out(1);
+    LineOutput err(2);
+    out.guardClosedDescriptor();
+    err.guardClosedDescriptor();
+    ignoreBrokenPipe();
+
+    // Qt's own event dispatcher instead of GLib's: a poll at speed turns the event loop once or
+    // twice per exchange, and GLib's costs more per turn. Nothing here needs GLib's.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(kProgram));
 
+    const auto programError = [&err](const QString& text) {
+        err.writeLine(QStringLiteral("%1: %2").arg(QLatin1String(kProgram), text));
+    };
+    const auto outputStatus = [&out, &programError](int status) {
+        if (!out.failed())
+            return status;
+        programError(QStringLiteral("standard output cannot be written: %1").arg(out.failure()));
+        return kExitOutputFailed;
+    };
+    const auto usageError = [&programError](const QString& reason) {
+        programError(QStringLiteral("%1 See %2 --help.").arg(reason, QLatin1String(kProgram)));
+        return kExitUsage;
+    };
+
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     if (line.helpRequested) {
-        std::fputs(line.helpText.toUtf8().constData(), stdout);
-        return 0;
+        out.writeRaw(line.helpText.toUtf8());
+        return outputStatus(0);
     }
     if (line.versionRequested) {
-        print(stdout,
-              QStringLiteral("%1 %2").arg(QLatin1String(kProgram), QLatin1String(kVersion)));
-        return 0;
+        out.writeLine(
+            QStringLiteral("%1 %2").arg(QLatin1String(kProgram), QLatin1String(kVersion)));
+        return outputStatus(0);
     }
     if (!line.error.isEmpty())
         return usageError(line.error);
+    if (line.listPorts) {
+        for (const QString& text : portListing())
+            out.writeLine(text);
+        return outputStatus(0);
+    }
     QString reason;
     const std::optional<Settings> settings = startSettings(line.settingsPath, &reason);
     if (!settings)
@@ -86,24 +101,21 @@ int main(int argc, char* argv[]) {
         return usageError(planned.error);
     const SendPlan& plan = *planned.plan;
 
-    const auto stamped = [&plan](const QString& text) {
-        return plan.timestamps ? timestamp() + u' ' + text : text;
-    };
-    const SessionOutput output{
-        [&stamped](const QString& text) { print(stdout, stamped(text)); },
-        [&stamped](const QString& text) { print(stderr, stamped(text)); },
-    };
-
-    SendSession session(plan, output);
+    RecordSink sink(plan.output, plan.timestamps, out, err);
+    EventLog log;
+    SendSession session(plan, sink);
+    if (!plan.logPath.isEmpty() && log.open(plan.logPath, programError))
+        logExchange(session.exchange(), log);
     QObject::connect(&session, &SendSession::finished, &app,
                      [](int status) { QCoreApplication::exit(status); });
 
     SignalWatch watch;
     if (!watch.isValid())
-        print(stderr, QStringLiteral("%1: Ctrl+C cannot be caught; it ends the program at once.")
-                          .arg(QLatin1String(kProgram)));
-    QObject::connect(&watch, &SignalWatch::arrived, &session, &SendSession::stop);
+        programError(QStringLiteral("Ctrl+C cannot be caught; it ends the program at once."));
+    QObject::connect(&watch, &SignalWatch::arrived, &session,
+                     [&session](StopSignal signal) { session.stop(signalNumber(signal)); });
 
     QTimer::singleShot(0, &session, &SendSession::start);
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    return outputStatus(status);
 }

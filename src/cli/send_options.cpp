@@ -5,6 +5,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QRegularExpression>
 
 namespace vmx {
@@ -21,20 +22,43 @@ const QString kDescription = QStringLiteral(
     "\n"
     "  --port COM1 ... COM4   as the window: a file COMn in the current folder, else\n"
     "                         /dev/ttyS0 ... /dev/ttyS3\n"
-    "  --port /dev/ttyUSB0    any other name is opened as a serial device\n"
+    "  --port /dev/ttyUSB0    any other name is opened as a serial device; a name\n"
+    "                         without a folder (TTYA) is one in the current folder\n"
     "  --port udp:HOST:PORT   one datagram from local port 5000 (see --local-port);\n"
     "                         answers from any sender are shown\n"
     "  --port udp             UDP to the IP address and port of the settings file\n"
     "\n"
-    "A missing answer prints \" Communication fail with device\" on standard error.\n"
+    "A missing answer prints \" Communication fail with device\" on standard error, a\n"
+    "link that fails its message, the port and the system's reason. With --count a\n"
+    "missing answer or a link error is reported and the run goes on: the next\n"
+    "exchange opens the port afresh, so a device plugged back in is found again. A\n"
+    "serial port stays open, its settings applied, between the exchanges of a run.\n"
+    "Bytes or datagrams left from an earlier exchange (an answer after its deadline),\n"
+    "and bytes waiting on a serial port when it opens, are dropped before the next\n"
+    "exchange and reported as a late record, never taken for its answer.\n"
+    "\n"
+    "--output csv or jsonl writes one record per exchange, failures too: time, port,\n"
+    "address, command, outcome (reply, ack, nak, no-answer, link-error, late),\n"
+    "payload as shown, payload in hex, round trip in ms and the error text. CSV\n"
+    "(RFC 4180) starts with a header line; jsonl is one JSON object per line.\n"
+    "\n"
     "Exit status: 0 every exchange got a reply or ACK, 1 one got NAK, 2 one got no\n"
-    "answer in time, 3 the link could not be prepared or written, 64 usage error.\n"
-    "Ctrl+C ends a run of --count exchanges with the status so far.\n"
+    "answer in time, 3 the link could not be prepared or written, 64 usage error,\n"
+    "74 standard output could not be written. For several exchanges the highest\n"
+    "counts. Ctrl+C (SIGTERM) ends the run with the status so far, or 130 (143) when\n"
+    "no exchange was completed. A scan ends 0 when an address answered, else 2.\n"
     "\n"
     "Examples:\n"
     "  velmarixon-send --port COM1 --address 1 --command RD\n"
     "  velmarixon-send --port udp:127.0.0.1:6000 --local-port 0 --count 10 --interval-ms 1000 "
-    "--timestamps");
+    "--timestamps\n"
+    "  velmarixon-send --port /dev/ttyUSB0 --count 0 --interval-ms 500 --output jsonl --log "
+    "run.log\n"
+    "  velmarixon-send --port COM1 --scan 0-30\n"
+    "  velmarixon-send --list-ports");
+
+// The highest address the frame builder takes: its tens value goes up to 207.
+constexpr int kHighestAddress = 2079;
 
 const QRegularExpression kComPort(QStringLiteral("^COM([1-4])$"),
                                   QRegularExpression::CaseInsensitiveOption);
@@ -160,8 +184,27 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("settings"),
         QStringLiteral("Takes the defaults from this settings file instead of velmarixon.ini."),
         QStringLiteral("file"));
+    const QCommandLineOption output(
+        QStringLiteral("output"),
+        QStringLiteral("text (default: as the message window), csv or jsonl: one record per "
+                       "exchange."),
+        QStringLiteral("kind"));
+    const QCommandLineOption log(
+        QStringLiteral("log"),
+        QStringLiteral("Appends every event with its time to this file: frames sent and bytes "
+                       "received in hex, outcomes, link errors."),
+        QStringLiteral("file"));
+    const QCommandLineOption listPorts(
+        QStringLiteral("list-ports"),
+        QStringLiteral("Lists the serial ports and where COM1..COM4 lead, then ends."));
+    const QCommandLineOption scan(
+        QStringLiteral("scan"),
+        QStringLiteral("One exchange per address, FIRST to LAST (e.g. 0-30), each waiting "
+                       "--timeout-ms (default 300 here); prints the addresses that answer."),
+        QStringLiteral("first-last"));
     parser.addOptions({help, version, port, baud, format, address, command, timeout, count,
-                       interval, localPort, echo, timestamps, settings});
+                       interval, localPort, echo, timestamps, settings, output, log, listPorts,
+                       scan});
 
     CommandLine line;
     if (!parser.parse(arguments)) {
@@ -237,6 +280,45 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     }
     line.echo = parser.isSet(echo);
     line.timestamps = parser.isSet(timestamps);
+    line.listPorts = parser.isSet(listPorts);
+    if (parser.isSet(output)) {
+        const QString kind = parser.value(output).toLower();
+        if (kind == u"text")
+            line.output = RecordFormat::Text;
+        else if (kind == u"csv")
+            line.output = RecordFormat::Csv;
+        else if (kind == u"jsonl")
+            line.output = RecordFormat::Jsonl;
+        else {
+            line.error = QStringLiteral("--output takes text, csv or jsonl.");
+            return line;
+        }
+    }
+    if (parser.isSet(log)) {
+        line.logPath = parser.value(log);
+        if (line.logPath.isEmpty()) {
+            line.error = QStringLiteral("--log needs a file name.");
+            return line;
+        }
+    }
+    if (parser.isSet(scan)) {
+        static const QRegularExpression range(QStringLiteral("^([0-9]{1,4})-([0-9]{1,4})$"));
+        const auto match = range.match(parser.value(scan));
+        const int first = match.captured(1).toInt();
+        const int last = match.captured(2).toInt();
+        if (!match.hasMatch() || first > last || last > kHighestAddress) {
+            line.error = QStringLiteral("--scan takes FIRST-LAST, addresses from 0 to %1 with "
+                                        "FIRST not above LAST, for example 0-30.")
+                             .arg(kHighestAddress);
+            return line;
+        }
+        if (parser.isSet(address) || parser.isSet(count)) {
+            line.error = QStringLiteral("--scan chooses the addresses and the count itself; "
+                                        "leave out --address and --count.");
+            return line;
+        }
+        line.scan = AddressRange{first, last};
+    }
     if (parser.isSet(settings)) {
         line.settingsPath = parser.value(settings);
         if (line.settingsPath.isEmpty()) {
@@ -261,7 +343,13 @@ PlanResult planSend(const CommandLine& line, const Settings& settings) {
     if (const OptionButton* format =
             chosenButton(line.formatButton, OptionGroup::Format, settings.comFormat))
         request.target.line = lineSettings(baud ? baud->baud : BaudRate::Baud1200, format->format);
-    request.target.serialPath = line.serialPath;
+    // A name without a folder is one in the current folder, as for every command-line tool
+    // (the serial port classes would look for it in /dev).
+    request.target.serialPath = line.serialPath.isEmpty() || QDir::isAbsolutePath(line.serialPath)
+                                    ? line.serialPath
+                                    : QDir::current().absoluteFilePath(line.serialPath);
+    // One opening per run: the port stays open, its settings applied, between exchanges.
+    request.target.keepOpen = true;
     request.target.ipAddress = line.ipAddress.value_or(settings.ipAddress);
     request.target.ipPort = line.ipPort.value_or(settings.ipPort);
     request.target.localUdpPort = line.localPort.value_or(kLocalUdpPort);
@@ -274,6 +362,15 @@ PlanResult planSend(const CommandLine& line, const Settings& settings) {
     plan.interval = std::chrono::milliseconds(line.intervalMs.value_or(0));
     plan.echo = line.echo;
     plan.timestamps = line.timestamps;
+    plan.output = line.output.value_or(RecordFormat::Text);
+    plan.logPath = line.logPath;
+    plan.scan = line.scan;
+    if (plan.scan) {
+        request.addressText = QString::number(plan.scan->first);
+        plan.count = plan.scan->last - plan.scan->first + 1;
+        if (!line.timeoutMs)
+            plan.timeout = kScanTimeout;
+    }
 
     // The window would only find out after preparing the link; a script is better told now.
     CommandFrame frame;

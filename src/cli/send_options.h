@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/exchange_record.h"
 #include "exchange/exchange.h"
 #include "settings/settings_codec.h"
 #include "supervision/reply_watchdog.h"
@@ -18,6 +19,17 @@ inline constexpr int kExitRefused = 1;    // an exchange got NAK
 inline constexpr int kExitTimedOut = 2;   // an exchange got no answer in time
 inline constexpr int kExitLinkFailed = 3; // the link could not be prepared or written
 inline constexpr int kExitUsage = 64;     // the command line or the settings file is unusable
+// 74 (kExitOutputFailed): standard output could not be written. A run cut short by a signal
+// with no exchange completed ends with 128 + the signal's number (Ctrl+C 130, SIGTERM 143).
+
+// The wait for each address of a scan when --timeout-ms does not say otherwise.
+inline constexpr std::chrono::milliseconds kScanTimeout{300};
+
+// The addresses of --scan FIRST-LAST.
+struct AddressRange {
+    int first = 0;
+    int last = 0;
+};
 
 // What the command line says, checked for form; unset values come from the settings file.
 struct CommandLine {
@@ -38,6 +50,10 @@ struct CommandLine {
     std::optional<int> timeoutMs, count, intervalMs;
     bool echo = false;
     bool timestamps = false;
+    std::optional<RecordFormat> output; // --output
+    QString logPath;                    // --log
+    bool listPorts = false;             // --list-ports
+    std::optional<AddressRange> scan;   // --scan
 };
 
 // Everything one run needs.
@@ -48,6 +64,9 @@ struct SendPlan {
     std::chrono::milliseconds interval{0};
     bool echo = false;
     bool timestamps = false;
+    RecordFormat output = RecordFormat::Text;
+    QString logPath;
+    std::optional<AddressRange> scan; // one exchange per address instead of --count
 };
 
 struct PlanResult {

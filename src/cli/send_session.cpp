@@ -1,74 +1,256 @@
 #include "cli/send_session.h"
 
-#include "protocol/display_text.h"
+#include "cli/record_sink.h"
+#include "links/serial_link.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QRegularExpression>
 
 #include <algorithm>
+#include <cmath>
 
 namespace vmx {
 
-SendSession::SendSession(const SendPlan& plan, SessionOutput output, QObject* parent)
-    : QObject(parent), plan_(plan), output_(std::move(output)),
-      exchange_(systemHostLookup, plan.timeout) {
+namespace {
+
+// Where a --port name leads now: a link (a name in the current folder, /dev/serial/by-id/...)
+// is followed afresh for each exchange, so a device plugged back in under another name is found
+// and the port's lock file is named after the real device.
+QString resolvedDevice(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() ? info.canonicalFilePath() : path;
+}
+
+int statusOf(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Reply:
+    case Outcome::Ack:
+    case Outcome::Late:
+        return kExitAnswered;
+    case Outcome::Nak:
+        return kExitRefused;
+    case Outcome::NoAnswer:
+        return kExitTimedOut;
+    case Outcome::LinkError:
+        return kExitLinkFailed;
+    }
+    return kExitLinkFailed;
+}
+
+Outcome outcomeOf(Answer answer) {
+    switch (answer) {
+    case Answer::Ack:
+        return Outcome::Ack;
+    case Answer::Nak:
+        return Outcome::Nak;
+    case Answer::Reply:
+        break;
+    }
+    return Outcome::Reply;
+}
+
+// The link's message, then where and why, with a hint where the usual cause is known: scripts
+// that look for the window's text still find it at the start.
+QString linkErrorText(const QString& message, const QString& detail) {
+    static const QRegularExpression localPortTaken(QStringLiteral("^local port (\\d+): .*in use"),
+                                                   QRegularExpression::CaseInsensitiveOption);
+    QString text = detail.isEmpty() ? message : message + QStringLiteral(": ") + detail;
+    if (const auto taken = localPortTaken.match(detail); taken.hasMatch())
+        return message + QStringLiteral(": local port %1 is in use (is the window open? "
+                                        "--local-port 0 takes a free one)")
+                             .arg(taken.captured(1));
+    if (detail.contains(u"Permission denied", Qt::CaseInsensitive))
+        text += QStringLiteral(" (is the user in the dialout group?)");
+    return text;
+}
+
+double millisecondsSince(const QElapsedTimer& timer) {
+    return std::round(double(timer.nsecsElapsed()) / 1000.0) / 1000.0;
+}
+
+} // namespace
+
+SendSession::SendSession(const SendPlan& plan, RecordSink& sink, QObject* parent)
+    : QObject(parent), plan_(plan), sink_(sink), exchange_(systemHostLookup, plan.timeout) {
     nextExchange_.setSingleShot(true);
     nextExchange_.setTimerType(Qt::PreciseTimer);
     connect(&nextExchange_, &QTimer::timeout, this, &SendSession::sendNext);
     connect(&exchange_, &Exchange::echoed, this, [this](const QString& echo) {
-        if (plan_.echo)
-            output_.line(echo);
+        if (plan_.echo && !sink_.writeTextLine(echo))
+            outputFailed();
+        dropWaitingBytes();
     });
-    connect(&exchange_, &Exchange::failed, this,
-            [this](const QString& message) { output_.error(message); });
+    // The next SEND opens the port afresh: whatever waits on the line then is dropped first.
+    connect(&exchange_, &Exchange::linkLost, this, [this] { portOpened_ = false; });
+    connect(&exchange_, &Exchange::received, this,
+            [this](LinkKind, const QByteArray& bytes) { received(bytes); });
     connect(&exchange_, &Exchange::answered, this, &SendSession::answered);
     connect(&exchange_, &Exchange::noAnswer, this, &SendSession::noAnswer);
+    connect(&exchange_, &Exchange::failed, this, &SendSession::linkFailed);
 }
 
 void SendSession::start() {
+    if (!sink_.begin()) {
+        outputFailed();
+        return;
+    }
     sendNext();
 }
 
-void SendSession::stop() {
+void SendSession::stop(int signalNumber) {
+    if (finished_)
+        return;
+    if (signalNumber > 0 && done_ == 0)
+        status_ = 128 + signalNumber;
     finish();
+}
+
+QString SendSession::currentAddress() const {
+    return plan_.scan ? QString::number(plan_.scan->first + done_) : plan_.request.addressText;
+}
+
+QString SendSession::portName() const {
+    const LinkTarget& target = plan_.request.target;
+    if (plan_.request.link == LinkKind::Udp)
+        return target.ipAddress + u':' + target.ipPort;
+    return target.serialPath.isEmpty() ? serialPortPath(target.serialPort) : target.serialPath;
 }
 
 void SendSession::sendNext() {
     if (finished_)
         return;
-    sinceSend_.start();
-    if (!exchange_.send(plan_.request)) {
-        status_ = std::max(status_, kExitLinkFailed);
-        finish();
+    if (!reportLate())
         return;
-    }
+    if (plan_.scan)
+        sink_.showProgress(QStringLiteral("scanning address %1 of %2-%3")
+                               .arg(currentAddress())
+                               .arg(plan_.scan->first)
+                               .arg(plan_.scan->last));
+    ExchangeRequest request = plan_.request;
+    request.addressText = currentAddress();
+    if (!request.target.serialPath.isEmpty())
+        request.target.serialPath = resolvedDevice(request.target.serialPath);
+    sinceSend_.start();
     awaiting_ = true;
+    // A failure has been recorded through `failed` by the time send() returns.
+    if (!exchange_.send(request))
+        awaiting_ = false;
+    reportLate(); // what waited on a port just opened
+}
+
+bool SendSession::reportLate() {
+    // What came after the previous exchange had ended belongs to none: it is dropped and said,
+    // never taken for this exchange's answer.
+    if (late_.isEmpty() || finished_)
+        return true;
+    const QByteArray late = late_;
+    late_.clear();
+    if (writeRecord(Outcome::Late, late, QString()))
+        return true;
+    outputFailed();
+    return false;
+}
+
+void SendSession::dropWaitingBytes() {
+    // A port just opened may hold bytes from before this run or from before the device went
+    // away (answers to frames of a client that died). The echo comes after the port has been
+    // prepared and before rxBuffer is emptied and the frame written: the bytes waiting now are
+    // read here, so that SEND drops them with its rxBuffer and they are recorded as late.
+    // Between the exchanges of a run the event loop reads the open port anyway.
+    if (plan_.request.link != LinkKind::Serial || portOpened_)
+        return;
+    portOpened_ = true;
+    draining_ = true;
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    draining_ = false;
+}
+
+void SendSession::received(const QByteArray& chunk) {
+    if ((!awaiting_ || draining_) && !finished_)
+        late_ += chunk;
 }
 
 void SendSession::answered(Answer answer, const QByteArray& line) {
-    if (finished_)
-        return;
-    output_.line(displayText(line));
-    if (!awaiting_)
-        return;
+    if (finished_ || !awaiting_ || draining_)
+        return; // a late answer: its bytes are in late_ already
     awaiting_ = false;
-    exchangeEnded(answer == Answer::Nak ? kExitRefused : kExitAnswered);
+    const Outcome outcome = outcomeOf(answer);
+    exchangeEnded(outcome, outcome == Outcome::Reply ? line : QByteArray(), QString());
 }
 
 void SendSession::noAnswer() {
     if (!awaiting_)
         return;
     awaiting_ = false;
-    output_.error(kNoAnswerMessage);
-    exchangeEnded(kExitTimedOut);
+    // What has come of the missing answer is left over for the next exchange to drop.
+    late_ += exchange_.state().reply.rxBuffer();
+    exchangeEnded(Outcome::NoAnswer, QByteArray(), kNoAnswerMessage);
 }
 
-void SendSession::exchangeEnded(int status) {
-    status_ = std::max(status_, status);
+void SendSession::linkFailed(const QString& message, const QString& detail) {
+    portOpened_ = false;
+    if (!awaiting_)
+        return;
+    awaiting_ = false;
+    exchangeEnded(Outcome::LinkError, QByteArray(), linkErrorText(message, detail));
+}
+
+void SendSession::exchangeEnded(Outcome outcome, const QByteArray& payload, const QString& error) {
+    if (plan_.scan) {
+        const bool found =
+            outcome == Outcome::Reply || outcome == Outcome::Ack || outcome == Outcome::Nak;
+        foundAny_ = foundAny_ || found;
+        if (outcome == Outcome::LinkError)
+            status_ = std::max(status_, kExitLinkFailed);
+        // A scan prints who answered; silence is what most addresses give.
+        if (found || outcome == Outcome::LinkError) {
+            ExchangeRecord record{recordClock(),
+                                  portName(),
+                                  currentAddress(),
+                                  plan_.request.commandText,
+                                  outcome,
+                                  payload,
+                                  millisecondsSince(sinceSend_),
+                                  error};
+            const bool written =
+                outcome == Outcome::LinkError ? sink_.write(record) : sink_.writeFound(record);
+            if (!written)
+                return outputFailed();
+        }
+    } else {
+        status_ = std::max(status_, statusOf(outcome));
+        if (!writeRecord(outcome, payload, error))
+            return outputFailed();
+    }
     ++done_;
     if (plan_.count != 0 && done_ >= plan_.count) {
+        if (plan_.scan && !foundAny_)
+            status_ = std::max(status_, kExitTimedOut);
         finish();
         return;
     }
     const qint64 left = plan_.interval.count() - sinceSend_.elapsed();
-    nextExchange_.start(int(std::max<qint64>(left, 0)));
+    // Polling at speed: the next exchange is posted rather than timed, and it starts outside
+    // the link's notification that ended this one (it may reopen the port).
+    if (left <= 0)
+        QMetaObject::invokeMethod(this, &SendSession::sendNext, Qt::QueuedConnection);
+    else
+        nextExchange_.start(int(left));
+}
+
+bool SendSession::writeRecord(Outcome outcome, const QByteArray& payload, const QString& error) {
+    ExchangeRecord record{recordClock(), portName(), currentAddress(), plan_.request.commandText,
+                          outcome,       payload,    std::nullopt,     error};
+    if (outcome != Outcome::Late && outcome != Outcome::LinkError)
+        record.roundTripMs = millisecondsSince(sinceSend_);
+    return sink_.write(record);
+}
+
+void SendSession::outputFailed() {
+    status_ = kExitOutputFailed;
+    finish();
 }
 
 void SendSession::finish() {
@@ -76,6 +258,7 @@ void SendSession::finish() {
         return;
     finished_ = true;
     awaiting_ = false;
+    sink_.showProgress(QString());
     exchange_.stop();
     nextExchange_.stop();
     emit finished(status_);

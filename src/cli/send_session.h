@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/exchange_record.h"
 #include "cli/send_options.h"
 #include "exchange/exchange.h"
 
@@ -8,51 +9,60 @@
 #include <QString>
 #include <QTimer>
 
-#include <functional>
-
 namespace vmx {
 
-// Where a run's texts go: the echo and the answers to standard output, the links' messages and
-// the watchdog's to standard error.
-struct SessionOutput {
-    std::function<void(const QString&)> line;
-    std::function<void(const QString&)> error;
-};
+class RecordSink;
 
-// The exchanges of one velmarixon-send run, on the event loop. Each one is the window's SEND
-// (the same Exchange), then a wait until an answer completes or the watchdog expires. Answers
-// are shown as the message window shows them; one that completes after the watchdog has
-// expired is still shown, as the window shows it, but no longer counts.
+// The exchanges of one velmarixon-send run, on the event loop: --count of them, or one per
+// address of a scan. Each one is the window's SEND and its answer; every exchange ends in one
+// record (reply, ack, nak, no-answer or link-error) and the run goes on after a failure, so a
+// device that goes away and comes back is polled again. Bytes left over from an earlier
+// exchange are dropped before the next one and recorded as late.
 class SendSession : public QObject {
     Q_OBJECT
 public:
-    SendSession(const SendPlan& plan, SessionOutput output, QObject* parent = nullptr);
+    SendSession(const SendPlan& plan, RecordSink& sink, QObject* parent = nullptr);
 
-    // Starts the first exchange; `finished` follows once all are done or one could not be sent.
+    // Starts the first exchange; `finished` follows once all are done.
     void start();
-    // Ends the run now (Ctrl+C): an exchange still waiting does not count.
-    void stop();
+    // Ends the run now because of this signal (0: no signal): an exchange still waiting does
+    // not count, and a run with no exchange completed ends with 128 + the signal's number.
+    void stop(int signalNumber = 0);
 
     int status() const { return status_; }
     int exchangesDone() const { return done_; }
+    // The exchange itself, for what else listens to it (the commissioning log).
+    Exchange& exchange() { return exchange_; }
 
 signals:
     void finished(int status);
 
 private:
     void sendNext();
+    void dropWaitingBytes();
+    bool reportLate();
+    void received(const QByteArray& chunk);
     void answered(Answer answer, const QByteArray& line);
     void noAnswer();
-    void exchangeEnded(int status);
+    void linkFailed(const QString& message, const QString& detail);
+    void exchangeEnded(Outcome outcome, const QByteArray& payload, const QString& error);
+    bool writeRecord(Outcome outcome, const QByteArray& payload, const QString& error);
+    QString portName() const;
+    QString currentAddress() const;
+    void outputFailed();
     void finish();
 
     SendPlan plan_;
-    SessionOutput output_;
+    RecordSink& sink_;
     Exchange exchange_;
     QTimer nextExchange_;
     QElapsedTimer sinceSend_;
+    QByteArray late_; // received while no exchange was waiting, or of an answer that never ended
     bool awaiting_ = false;
+    bool portOpened_ = false; // the serial port is open since an exchange of this run
+    bool draining_ = false;   // reading what waited on a port just opened
     bool finished_ = false;
+    bool foundAny_ = false;
     int done_ = 0;
     int status_ = kExitAnswered;
 };

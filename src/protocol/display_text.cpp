@@ -12,13 +12,11 @@ bool isControl(char16_t c) {
     return c < 0x20 || c == kDelete;
 }
 
-} // namespace
-
-QString displayText(QByteArrayView item) {
+QString shownText(QByteArrayView item, bool keepLineBreaks) {
     QString text = QString::fromLatin1(item);
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
-        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+        if (keepLineBreaks && c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
             ++i; // the pair stays a line break
             continue;
         }
@@ -26,6 +24,16 @@ QString displayText(QByteArrayView item) {
             text[i] = QChar(c == kDelete ? kDeletePicture : char16_t(kControlPictures + c));
     }
     return text;
+}
+
+} // namespace
+
+QString displayText(QByteArrayView item) {
+    return shownText(item, true);
+}
+
+QString singleLineText(QByteArrayView item) {
+    return shownText(item, false);
 }
 
 QString receivedCharacters(QStringView shown) {

@@ -14,6 +14,10 @@ namespace vmx {
 // the shown text can be turned back into the bytes exactly.
 QString displayText(QByteArrayView item);
 
+// The same on one line, for a line of a record or a log: a CR LF pair is shown as its two
+// pictures too, so every received byte stays on the line of its answer.
+QString singleLineText(QByteArrayView item);
+
 // The bytes that displayText() showed: pictures back to their control characters.
 QString receivedCharacters(QStringView shown);
 

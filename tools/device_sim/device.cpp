@@ -4,6 +4,8 @@
 
 #include "protocol/reply_assembler.h"
 
+#include <QStringList>
+
 namespace vmx::sim {
 
 namespace {
@@ -78,10 +80,13 @@ void Device::handle(const QList<ParsedFrame>& frames, qint64 skipped, const Dest
         skipped -= frame.skippedBefore;
         emit logLine(describeFrame(frame) + origin);
         // A frame too short to carry an address is refused whatever the device's address.
-        if (!settings_.address.isEmpty() && frame.status != FrameStatus::TooShort &&
-            frame.address != settings_.address) {
-            emit logLine(QStringLiteral("-- no answer: this device is at address %1")
-                             .arg(printableBytes(settings_.address)));
+        if (!settings_.addresses.isEmpty() && frame.status != FrameStatus::TooShort &&
+            !settings_.addresses.contains(frame.address)) {
+            QStringList at;
+            for (const QByteArray& address : settings_.addresses)
+                at.append(printableBytes(address));
+            emit logLine(
+                QStringLiteral("-- no answer: this device is at address %1").arg(at.join(u',')));
             continue;
         }
         const QByteArray answer = answerFor(frame, settings_.mode, settings_.payload);

@@ -33,8 +33,9 @@ struct AnswerSettings {
     int delayMs = 0;
     int gapMs = 20;
     // The two address characters of the frames this device answers, as a device on a shared
-    // line does: it stays silent for every other address. Empty: it answers every address.
-    QByteArray address;
+    // line does: it stays silent for every other address. Several play devices sharing the
+    // line. Empty: it answers every address.
+    QList<QByteArray> addresses;
 };
 
 // The device's behaviour, apart from the line it sits on: it finds frames in what it receives,

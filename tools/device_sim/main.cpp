@@ -60,7 +60,7 @@ int main(int argc, char* argv[]) {
 
     const AnswerSettings answers{options.answer,     options.payload,
                                  options.splitBytes, options.delayMs,
-                                 options.gapMs,      addressCharacters(options.address)};
+                                 options.gapMs,      addressCharacters(options.addresses)};
     PtyLine line;
     UdpEndpoint endpoint;
     Device::Writer writer;
@@ -89,7 +89,7 @@ int main(int argc, char* argv[]) {
         printLine(QStringLiteral("serial: %1 -> %2, address %3, answer %4; Ctrl+C ends and "
                                  "removes the link")
                       .arg(line.linkPath(), line.slavePath())
-                      .arg(options.address)
+                      .arg(addressListText(options.addresses))
                       .arg(answerModeName(options.answer)));
     } else {
         if (!endpoint.open(options.udpPort, &error)) {
@@ -103,7 +103,7 @@ int main(int argc, char* argv[]) {
         printLine(
             QStringLiteral("udp: listening on 127.0.0.1:%1, address %2, answer %3; Ctrl+C ends")
                 .arg(endpoint.localPort())
-                .arg(options.address)
+                .arg(addressListText(options.addresses))
                 .arg(answerModeName(options.answer)));
     }
 

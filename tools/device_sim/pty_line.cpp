@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -58,10 +60,10 @@ bool PtyLine::open(const QString& linkName, QString* error) {
     slavePath_ = QString::fromLocal8Bit(name);
 
     // Raw until the tool sets the line up itself: nothing echoed back, nothing translated.
-    termios raw{};
-    if (::tcgetattr(slave_, &raw) == 0) {
-        ::cfmakeraw(&raw);
-        ::tcsetattr(slave_, TCSANOW, &raw);
+    // These settings come back each time the last client has gone.
+    if (::tcgetattr(slave_, &lineSettings_) == 0) {
+        ::cfmakeraw(&lineSettings_);
+        ::tcsetattr(slave_, TCSANOW, &lineSettings_);
     }
 
     const QString path = QDir::current().absoluteFilePath(linkName);
@@ -88,10 +90,62 @@ bool PtyLine::open(const QString& linkName, QString* error) {
 
     notifier_ = new QSocketNotifier(master_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &PtyLine::readMaster);
+    watchClients();
     return true;
 }
 
+void PtyLine::watchClients() {
+    // Without the watch the line works as before; it only cannot tidy up after a dead client.
+    clientWatch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (clientWatch_ < 0)
+        return;
+    if (::inotify_add_watch(clientWatch_, QFile::encodeName(slavePath_).constData(),
+                            IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        ::close(clientWatch_);
+        clientWatch_ = -1;
+        return;
+    }
+    clientsOpen_ = 0;
+    clientNotifier_ = new QSocketNotifier(clientWatch_, QSocketNotifier::Read, this);
+    connect(clientNotifier_, &QSocketNotifier::activated, this, &PtyLine::clientsChanged);
+}
+
+void PtyLine::clientsChanged() {
+    alignas(inotify_event) char buffer[4096];
+    bool lastGone = false;
+    for (;;) {
+        const ssize_t n = ::read(clientWatch_, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->mask & IN_OPEN)
+                ++clientsOpen_;
+            if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                // A close seen without its open (the watch began late) counts as the last.
+                clientsOpen_ = clientsOpen_ > 0 ? clientsOpen_ - 1 : 0;
+                lastGone = lastGone || clientsOpen_ == 0;
+            }
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (lastGone && clientsOpen_ == 0)
+        restoreLine();
+}
+
+void PtyLine::restoreLine() {
+    if (slave_ < 0)
+        return;
+    ::tcsetattr(slave_, TCSANOW, &lineSettings_);
+    ::ioctl(slave_, TIOCNXCL);
+}
+
 void PtyLine::close() {
+    delete clientNotifier_;
+    clientNotifier_ = nullptr;
+    if (clientWatch_ >= 0)
+        ::close(clientWatch_);
+    clientWatch_ = -1;
     if (notifier_) {
         notifier_->setEnabled(false);
         delete notifier_;

@@ -2,6 +2,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QStringList>
 
 #include "protocol/command_frame.h"
 
@@ -23,7 +24,9 @@ const QString kDescription = QStringLiteral(
     "      printed.\n"
     "\n"
     "The device has one address (--address, default 1): like a device on a shared\n"
-    "line it stays silent for frames to any other address. A frame for it with a good\n"
+    "line it stays silent for frames to any other address. --address 1,5,17 plays a\n"
+    "bus of several devices on the one line or port, each answering its own frames\n"
+    "(velmarixon-send --scan finds them). A frame for one with a good\n"
     "check is answered as --answer says; a frame with a bad check, or too short, is\n"
     "answered with NAK (nothing when silent). A reply is the start byte 7, the\n"
     "frame's address and command, the payload, two check characters and ETX 3.\n"
@@ -53,6 +56,20 @@ QByteArray addressCharacters(int address) {
     characters.append(char(frame.addressTens));
     characters.append(char(frame.addressUnits));
     return characters;
+}
+
+QList<QByteArray> addressCharacters(const QList<int>& addresses) {
+    QList<QByteArray> characters;
+    for (const int address : addresses)
+        characters.append(addressCharacters(address));
+    return characters;
+}
+
+QString addressListText(const QList<int>& addresses) {
+    QStringList texts;
+    for (const int address : addresses)
+        texts.append(QString::number(address));
+    return texts.join(u',');
 }
 
 bool isPlainLinkName(const QString& name) {
@@ -94,7 +111,8 @@ OptionsResult parseOptions(const QStringList& arguments) {
         QStringLiteral("ms"));
     const QCommandLineOption address(
         QStringLiteral("address"),
-        QStringLiteral("The device's address, 0 to %1 (default 1).").arg(kMaxAddress),
+        QStringLiteral("The device's address, 0 to %1 (default 1), or a list such as 1,5,17.")
+            .arg(kMaxAddress),
         QStringLiteral("n"));
     parser.addOptions({help, version, link, port, answer, payload, split, delay, gap, address});
     parser.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("serial or udp."));
@@ -195,7 +213,6 @@ OptionsResult parseOptions(const QStringList& arguments) {
         {split, 1, kMaxSplitBytes, "a number of bytes", options.splitBytes},
         {delay, 0, kMaxDelayMs, "a number", options.delayMs},
         {gap, 0, kMaxGapMs, "a number", options.gapMs},
-        {address, 0, kMaxAddress, "an address", options.address},
     };
     for (const auto& number : numbers) {
         if (!parser.isSet(number.option))
@@ -210,6 +227,20 @@ OptionsResult parseOptions(const QStringList& arguments) {
             return result;
         }
         number.target = *value;
+    }
+
+    if (parser.isSet(address)) {
+        options.addresses.clear();
+        for (const QString& item : parser.value(address).split(u',')) {
+            const auto value = boundedNumber(item, 0, kMaxAddress);
+            if (!value || options.addresses.contains(*value)) {
+                result.error = QStringLiteral("--address takes addresses from 0 to %1, each once, "
+                                              "separated by commas.")
+                                   .arg(kMaxAddress);
+                return result;
+            }
+            options.addresses.append(*value);
+        }
     }
 
     result.options = options;

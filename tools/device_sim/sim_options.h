@@ -3,6 +3,7 @@
 #include "device_sim/answer_builder.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -25,7 +26,9 @@ struct SimOptions {
     int splitBytes = 0; // 0: each answer in one piece
     int delayMs = 0;    // from a frame's arrival to the first byte of its answer
     int gapMs = 20;     // between the pieces of a split answer
-    int address = 1;    // the device answers frames for this address only
+    // The device answers frames for these addresses only: several play a bus of devices on
+    // one line, each answering its own frames.
+    QList<int> addresses{1};
 };
 
 // Limits of the numeric options and of the payload.
@@ -51,6 +54,12 @@ OptionsResult parseOptions(const QStringList& arguments);
 // The two address characters the tool sends for this address (0..kMaxAddress), taken from the
 // tool's own frame builder: "01" for 1, "<3" for 123.
 QByteArray addressCharacters(int address);
+
+// The address characters of each address, in the same order.
+QList<QByteArray> addressCharacters(const QList<int>& addresses);
+
+// The addresses as the ready line and the log show them: "1,5,17".
+QString addressListText(const QList<int>& addresses);
 
 // True for a name that can stand as a link in the current directory: not empty, no path
 // separator, not "." or "..".

@@ -1,0 +1,131 @@
+#include "cli/exchange_record.h"
+
+#include "protocol/display_text.h"
+#include "supervision/reply_watchdog.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+namespace vmx {
+
+namespace {
+
+// RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes doubled.
+QString csvField(const QString& text) {
+    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\r') &&
+        !text.contains(u'\n'))
+        return text;
+    QString quoted = text;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + quoted + u'"';
+}
+
+QString roundTripText(const ExchangeRecord& record) {
+    return record.roundTripMs ? QString::number(*record.roundTripMs, 'f', 3) : QString();
+}
+
+} // namespace
+
+QString outcomeName(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Reply:
+        return QStringLiteral("reply");
+    case Outcome::Ack:
+        return QStringLiteral("ack");
+    case Outcome::Nak:
+        return QStringLiteral("nak");
+    case Outcome::NoAnswer:
+        return QStringLiteral("no-answer");
+    case Outcome::LinkError:
+        return QStringLiteral("link-error");
+    case Outcome::Late:
+        return QStringLiteral("late");
+    }
+    return {};
+}
+
+QString recordTime(const QDateTime& time) {
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QDateTime recordClock() {
+    static constexpr qint64 kQuarterHourMs = 15 * 60 * 1000;
+    static qint64 quarter = -1;
+    static int offsetSeconds = 0;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now / kQuarterHourMs != quarter) {
+        quarter = now / kQuarterHourMs;
+        offsetSeconds = QDateTime::fromMSecsSinceEpoch(now).offsetFromUtc();
+    }
+    return QDateTime::fromMSecsSinceEpoch(now, Qt::OffsetFromUTC, offsetSeconds);
+}
+
+std::optional<QString> recordHeader(RecordFormat format) {
+    if (format != RecordFormat::Csv)
+        return std::nullopt;
+    return QStringLiteral(
+        "time,port,address,command,outcome,payload,payload_hex,round_trip_ms,error");
+}
+
+QString formatRecord(RecordFormat format, const ExchangeRecord& record) {
+    const QString shown = singleLineText(record.payload);
+    const QString hex = QString::fromLatin1(record.payload.toHex());
+    switch (format) {
+    case RecordFormat::Text:
+        switch (record.outcome) {
+        case Outcome::Ack:
+            return QStringLiteral("ACK");
+        case Outcome::Nak:
+            return QStringLiteral("NAK");
+        case Outcome::Reply:
+            return shown;
+        default:
+            return *textFailureLine(record);
+        }
+    case RecordFormat::Csv:
+        return QStringList{csvField(recordTime(record.time)),
+                           csvField(record.port),
+                           csvField(record.address),
+                           csvField(record.command),
+                           outcomeName(record.outcome),
+                           csvField(shown),
+                           hex,
+                           roundTripText(record),
+                           csvField(record.error)}
+            .join(u',');
+    case RecordFormat::Jsonl: {
+        QJsonObject object{
+            {QStringLiteral("time"), recordTime(record.time)},
+            {QStringLiteral("port"), record.port},
+            {QStringLiteral("address"), record.address},
+            {QStringLiteral("command"), record.command},
+            {QStringLiteral("outcome"), outcomeName(record.outcome)},
+            {QStringLiteral("payload"), shown},
+            {QStringLiteral("payload_hex"), hex},
+            {QStringLiteral("round_trip_ms"),
+             record.roundTripMs ? QJsonValue(*record.roundTripMs) : QJsonValue()},
+            {QStringLiteral("error"), record.error},
+        };
+        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    }
+    }
+    return {};
+}
+
+std::optional<QString> textFailureLine(const ExchangeRecord& record) {
+    switch (record.outcome) {
+    case Outcome::NoAnswer:
+        return kNoAnswerMessage;
+    case Outcome::LinkError:
+        return record.error;
+    case Outcome::Late:
+        return QStringLiteral("late: dropped %1 byte(s) left from the previous exchange: %2")
+            .arg(record.payload.size())
+            .arg(singleLineText(record.payload));
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace vmx

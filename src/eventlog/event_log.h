@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QFile>
+#include <QString>
+
+#include <functional>
+
+namespace vmx {
+
+// The commissioning record of a run (--log FILE, for the window and velmarixon-send alike):
+// every event appended to the file with its time, one line each, written through at once so
+// that the record survives the program:
+//
+//   2026-12-07T16:31:02.114+01:00 sent 07 30 31 52 44 46 45 03
+//   2026-12-07T16:31:02.121+01:00 received 07 30 31 52 44 31 32 2E 35 44 46 03
+//   2026-12-07T16:31:02.121+01:00 reply 12.5
+//
+// A log that cannot be opened or written is reported once, through `warn`, and the program
+// goes on without it: the record must never stop an exchange.
+class EventLog {
+public:
+    using Warning = std::function<void(const QString&)>;
+
+    EventLog() = default;
+    EventLog(const EventLog&) = delete;
+    EventLog& operator=(const EventLog&) = delete;
+
+    // Opens the file for appending (creating it); false, after warning, when it cannot be.
+    bool open(const QString& path, Warning warn);
+    bool isOpen() const { return file_.isOpen(); }
+
+    // One event: its kind ("sent", "reply", "link-error"...) and its details.
+    void event(const QString& kind, const QString& details = QString());
+    // An event whose details are bytes, written as hex pairs.
+    void bytesEvent(const QString& kind, QByteArrayView bytes);
+
+private:
+    void fail(const QString& reason);
+
+    QString path_;
+    QFile file_;
+    Warning warn_;
+};
+
+// Bytes as the log writes them: upper-case hex pairs separated by blanks.
+QString hexPairs(QByteArrayView bytes);
+
+} // namespace vmx
