@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 
@@ -14,6 +15,20 @@ using vmx::MessageWindow;
 using vmx::test::WindowFixture;
 
 namespace {
+
+// Counts the paints of a widget.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) : QObject(widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
 
 // A full reply whose payload is `payload` (no SEND has run, so no command is echoed).
 QByteArray replyWith(const QByteArray& payload) {
@@ -147,6 +162,58 @@ private slots:
             fx.form().datagramReceived(QByteArrayLiteral("\x06"));
         QCOMPARE(fx.messageText().count(QStringLiteral("ACK")), 100'000);
         QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+    }
+
+    // While the answers fit the view the vertical bar is not painted again for them (it would
+    // look the same); once they do not, it tracks them exactly as a plain text box's bar does,
+    // and a click in its groove pages the same way.
+    void verticalBarTracksTheLines() {
+        WindowFixture fx;
+        QVERIFY(fx.start());
+        auto* view = fx.control<QPlainTextEdit>("Text2");
+        QScrollBar* bar = view->verticalScrollBar();
+        QVERIFY(QTest::qWaitForWindowExposed(view->window()));
+        QCoreApplication::processEvents();
+        view->window()->repaint(); // nothing left to paint from the start
+        auto* barPaints = new PaintCounter(bar);
+        auto* linePaints = new PaintCounter(view->viewport());
+
+        fx.form().datagramReceived(replyWith("12.5"));
+        QTRY_VERIFY(linePaints->count > 0);
+        fx.form().datagramReceived(replyWith("13.5"));
+        QTRY_VERIFY(linePaints->count > 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(barPaints->count, 0);
+        QCOMPARE(bar->maximum(), 0);
+
+        for (int i = 0; i < 300; ++i)
+            fx.form().datagramReceived(replyWith("#" + QByteArray::number(i)));
+        fx.form().messageWindow().flush();
+        QTRY_VERIFY(barPaints->count > 0);
+
+        QPlainTextEdit plain;
+        plain.setFont(view->font());
+        plain.setLineWrapMode(QPlainTextEdit::NoWrap);
+        plain.setHorizontalScrollBarPolicy(view->horizontalScrollBarPolicy());
+        plain.setVerticalScrollBarPolicy(view->verticalScrollBarPolicy());
+        plain.setFixedSize(view->size());
+        plain.setPlainText(view->toPlainText());
+        plain.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plain));
+        QScrollBar* plainBar = plain.verticalScrollBar();
+        QTRY_COMPARE(bar->maximum(), plainBar->maximum());
+        QVERIFY(bar->maximum() > 200);
+        QCOMPARE(bar->pageStep(), plainBar->pageStep());
+        QCOMPARE(bar->value(), 0); // UDP answers do not scroll
+        for (QScrollBar* paged : {bar, plainBar}) {
+            paged->triggerAction(QAbstractSlider::SliderPageStepAdd);
+            paged->triggerAction(QAbstractSlider::SliderPageStepAdd);
+            paged->triggerAction(QAbstractSlider::SliderPageStepSub);
+        }
+        QVERIFY(bar->value() > 0);
+        QCOMPARE(bar->value(), plainBar->value());
+        QCOMPARE(view->cursorForPosition(QPoint(0, 0)).blockNumber(),
+                 plain.cursorForPosition(QPoint(0, 0)).blockNumber());
     }
 };
 

@@ -1,11 +1,26 @@
 #include "app/message_view.h"
 
+#include "app/steady_scroll_bar.h"
+
+#include <QMetaObject>
 #include <QMimeData>
 #include <QTextCursor>
 
 namespace vmx {
 
-MessageView::MessageView(QWidget* parent) : QPlainTextEdit(parent) {}
+MessageView::MessageView(QWidget* parent) : QPlainTextEdit(parent) {
+    // A vertical bar that is not painted again for nothing while the lines fit the view. The
+    // text box pages by the lines in view itself when the bar's groove is clicked, listening to
+    // the bar it was built with, so the new bar is connected to that handler again; where the
+    // handler is not found by name the standard bar stays (it only paints more).
+    if (QPlainTextEdit::staticMetaObject.indexOfSlot("_q_verticalScrollbarActionTriggered(int)") <
+        0)
+        return;
+    auto* bar = new SteadyScrollBar(Qt::Vertical);
+    setVerticalScrollBar(bar);
+    connect(bar, SIGNAL(actionTriggered(int)), this,
+            SLOT(_q_verticalScrollbarActionTriggered(int)));
+}
 
 void MessageView::setSelectionCopier(SelectionCopier copier) {
     copier_ = std::move(copier);

@@ -2,8 +2,6 @@
 
 #include "protocol/decimal_text.h"
 
-#include <QStringList>
-
 #include <cmath>
 
 namespace vmx {
@@ -112,12 +110,20 @@ QByteArray sendingOrder(const CommandFrame& frame) {
 }
 
 QString echoText(const CommandFrame& frame) {
+    // Every SEND builds it: digits from a table rather than a string per byte.
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
     const QByteArray bytes = sendingOrder(frame);
-    QStringList parts;
-    parts.reserve(bytes.size());
-    for (const char byte : bytes)
-        parts.append(QString::number(std::uint8_t(byte), 16).toUpper());
-    return parts.join(QLatin1Char(' '));
+    QString text;
+    text.reserve(bytes.size() * 3);
+    for (const char byte : bytes) {
+        const auto value = std::uint8_t(byte);
+        if (!text.isEmpty())
+            text += QLatin1Char(' ');
+        if (value >= 16)
+            text += QLatin1Char(kHexDigits[value >> 4]);
+        text += QLatin1Char(kHexDigits[value & 15]);
+    }
+    return text;
 }
 
 } // namespace vmx
