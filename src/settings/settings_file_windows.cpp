@@ -1,4 +1,4 @@
-// The settings writer's file operations where the system has none of them: no unnamed files and
+// The settings writer's file operations on Windows, which has none of them: no unnamed files and
 // no locks. An open file cannot be removed on Windows, so a live writer's temporary file stays.
 #include "settings/settings_file_platform.h"
 
