@@ -95,15 +95,6 @@ private:
     bool valid_ = false;
 };
 
-void selectAllAndCopy(QWidget* messageView) {
-    for (const Qt::Key key : {Qt::Key_A, Qt::Key_C}) {
-        QKeyEvent press(QEvent::KeyPress, key, Qt::ControlModifier);
-        QApplication::sendEvent(messageView, &press);
-        QKeyEvent release(QEvent::KeyRelease, key, Qt::ControlModifier);
-        QApplication::sendEvent(messageView, &release);
-    }
-}
-
 void floodOnce(vmx::MainForm& form, Device& device, long megabytes, bool selected) {
     auto* view = form.findChild<QPlainTextEdit*>(QStringLiteral("Text2"));
     long events = 0;
@@ -115,7 +106,7 @@ void floodOnce(vmx::MainForm& form, Device& device, long megabytes, bool selecte
     vmx::bench::StallTimer stalls;
     vmx::bench::XProbe probe;
     if (selected) {
-        selectAllAndCopy(view);
+        vmx::bench::selectAllAndCopy(view);
         probe.start(form, 2.0);
     } else {
         probe.start(form);

@@ -113,16 +113,6 @@ struct Figures {
 // How the operator left the message window when the flood starts.
 enum class Selection { None, WholeWindowCopied };
 
-// Ctrl+A, then Ctrl+C, as the operator types them into the message window.
-void selectAllAndCopy(QWidget* messageView) {
-    for (const Qt::Key key : {Qt::Key_A, Qt::Key_C}) {
-        QKeyEvent press(QEvent::KeyPress, key, Qt::ControlModifier);
-        QApplication::sendEvent(messageView, &press);
-        QKeyEvent release(QEvent::KeyRelease, key, Qt::ControlModifier);
-        QApplication::sendEvent(messageView, &release);
-    }
-}
-
 // Sends `payloadFor(i)` to the window and to the plain socket, as fast as the system takes it,
 // until `keepSending(i)` says no; meanwhile runs the window's event loop and times its turns
 // from inside and, on X, from another process.
@@ -148,7 +138,7 @@ Figures flood(vmx::MainForm& form, Selection selection,
     vmx::bench::XProbe probe;
     if (selection == Selection::WholeWindowCopied) {
         auto* view = form.findChild<QPlainTextEdit*>(QStringLiteral("Text2"));
-        selectAllAndCopy(view);
+        vmx::bench::selectAllAndCopy(view);
         // How long the selection's text takes to make (in a worker thread, from the copy on).
         QElapsedTimer pasting;
         pasting.start();

@@ -5,9 +5,11 @@
 // that pings the window, when the window runs on X), the process's peak memory, and the
 // machine's load, which decides whether a verdict can be given at all.
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QProcess>
 #include <QTimer>
 #include <QWidget>
@@ -18,6 +20,16 @@
 #include <vector>
 
 namespace vmx::bench {
+
+// Ctrl+A, then Ctrl+C, as the operator types them into the message window.
+inline void selectAllAndCopy(QWidget* messageView) {
+    for (const Qt::Key key : {Qt::Key_A, Qt::Key_C}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::ControlModifier);
+        QApplication::sendEvent(messageView, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::ControlModifier);
+        QApplication::sendEvent(messageView, &release);
+    }
+}
 
 // The process's peak resident memory since the last resetPeak(), in MiB.
 inline double peakMiB() {
