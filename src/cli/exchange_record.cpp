@@ -1,5 +1,6 @@
 #include "cli/exchange_record.h"
 
+#include "eventlog/event_log.h"
 #include "protocol/display_text.h"
 #include "supervision/reply_watchdog.h"
 
@@ -46,7 +47,7 @@ QString outcomeName(Outcome outcome) {
 }
 
 QString recordTime(const QDateTime& time) {
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    return isoTimeWithOffset(time);
 }
 
 QDateTime recordClock() {

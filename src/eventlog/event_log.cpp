@@ -41,11 +41,14 @@ bool EventLog::open(const QString& path, Warning warn) {
     return true;
 }
 
+QString isoTimeWithOffset(const QDateTime& time) {
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
 void EventLog::event(const QString& kind, const QString& details) {
     if (!file_.isOpen())
         return;
-    const QDateTime now = QDateTime::currentDateTime();
-    QString line = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    QString line = isoTimeWithOffset(QDateTime::currentDateTime());
     line += u' ' + kind;
     if (!details.isEmpty())
         line += u' ' + details;

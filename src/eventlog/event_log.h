@@ -2,12 +2,17 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QFile>
 #include <QString>
 
 #include <functional>
 
 namespace vmx {
+
+// `time` in ISO 8601 with milliseconds and its offset from UTC, as every record and log line
+// of the programs shows it.
+QString isoTimeWithOffset(const QDateTime& time);
 
 // The commissioning record of a run (--log FILE, for the window and velmarixon-send alike):
 // every event appended to the file with its time, one line each, written through at once so
