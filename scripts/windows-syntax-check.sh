@@ -4,7 +4,8 @@
 # the *_windows.cpp files) are checked for errors and warnings without a Windows machine or a
 # Windows build of Qt. The list and the flags come from the compile database of a configure
 # without pseudo-terminals, so a new source is checked as soon as CMake knows it; a file
-# name_posix.cpp stands for its sibling name_windows.cpp, which Windows compiles instead.
+# name_posix.cpp stands for its sibling name_windows.cpp, and name_xcb.cpp (X11 only) for
+# name_none.cpp, which Windows compiles instead.
 # Nothing is linked or run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,9 +30,11 @@ for entry in json.load(open(database)):
     path = os.path.realpath(os.path.join(entry["directory"], entry["file"]))
     if not path.startswith(sources + os.sep):
         continue  # tests, generated moc files
-    windows_twin = path.replace("_posix.cpp", "_windows.cpp")
-    if path.endswith("_posix.cpp") and os.path.exists(windows_twin):
-        path = windows_twin
+    # A file for POSIX or for X11 stands for the sibling Windows compiles instead.
+    for unix_suffix, windows_suffix in (("_posix.cpp", "_windows.cpp"), ("_xcb.cpp", "_none.cpp")):
+        windows_twin = path[: -len(unix_suffix)] + windows_suffix
+        if path.endswith(unix_suffix) and os.path.exists(windows_twin):
+            path = windows_twin
     words = entry.get("arguments") or shlex.split(entry["command"])
     flags, skip = [], False
     for word in words[1:]:

@@ -1,6 +1,7 @@
 #include "app/message_view.h"
 
 #include "app/steady_scroll_bar.h"
+#include "platform/selection_pieces.h"
 
 #include <QMetaObject>
 #include <QMimeData>
@@ -9,6 +10,8 @@
 namespace vmx {
 
 MessageView::MessageView(QWidget* parent) : QPlainTextEdit(parent) {
+    // A selected window may hold tens of megabytes of text for a paste elsewhere.
+    serveLargeSelectionsInPieces();
     // A vertical bar that is not painted again for nothing while the lines fit the view. The
     // text box pages by the lines in view itself when the bar's groove is clicked, listening to
     // the bar it was built with, so the new bar is connected to that handler again; where the

@@ -72,6 +72,7 @@ void MessageWindow::appendLine(const QByteArray& item) {
         }
         pending_ += QLatin1Char('\n');
         pendingCharacters_ += line.size() + 1;
+        pendingShownCharacters_ += shownLength(line.size()) + 1;
         pendingLines_.push_back(line);
         if (lineBreak < 0)
             break;
@@ -88,6 +89,12 @@ QString MessageWindow::omissionMarker(qsizetype characters) {
                                 : QStringLiteral("(%1 more characters)").arg(characters));
 }
 
+qsizetype MessageWindow::shownLength(qsizetype characters) {
+    if (characters <= kShownCharacters)
+        return characters;
+    return kShownCharacters + omissionMarker(characters - kShownCharacters).size();
+}
+
 void MessageWindow::moveCaretToEnd() {
     caretToEndPending_ = true;
     scheduleFlush();
@@ -97,8 +104,10 @@ void MessageWindow::clear() {
     pending_.clear();
     pendingLines_.clear();
     pendingCharacters_ = 0;
+    pendingShownCharacters_ = 0;
     lines_.clear();
     characters_ = 0;
+    shownCharacters_ = 0;
     view_->clear();
 }
 
@@ -168,25 +177,36 @@ void MessageWindow::insertPending() {
     lines_.insert(lines_.end(), std::make_move_iterator(pendingLines_.begin()),
                   std::make_move_iterator(pendingLines_.end()));
     characters_ += pendingCharacters_;
+    shownCharacters_ += pendingShownCharacters_;
     pending_.clear();
     pendingLines_.clear();
     pendingCharacters_ = 0;
+    pendingShownCharacters_ = 0;
     dropOldestLines();
 }
 
 void MessageWindow::dropOldestLines() {
     // Whole lines from the start, in one removal: those beyond the newest Limits::lines, then
-    // as many more as make the rest fit Limits::characters, but never the newest line. The
-    // characters are those of the lines as received (one more for each line break), so a line
-    // shown shortened counts whole. The position in the document is found without laying the
+    // as many more as make the rest fit Limits::characters as received (a line shown shortened
+    // counts whole) and Limits::shownCharacters as shown, but never the newest line; each line
+    // break counts one. The position in the document is found without laying the
     // lines out (the document's own block limit moves a cursor over every dropped line, which
     // lays each one out first).
     size_t dropped = 0;
     qsizetype droppedCharacters = 0;
-    const auto dropOne = [&] { droppedCharacters += lines_[dropped++].size() + 1; };
+    qsizetype droppedShown = 0;
+    const auto dropOne = [&] {
+        const qsizetype size = lines_[dropped++].size();
+        droppedCharacters += size + 1;
+        droppedShown += shownLength(size) + 1;
+    };
+    const auto tooMany = [&] {
+        return characters_ - droppedCharacters > limits_.characters ||
+               shownCharacters_ - droppedShown > limits_.shownCharacters;
+    };
     while (lines_.size() - dropped > size_t(limits_.lines))
         dropOne();
-    while (characters_ - droppedCharacters > limits_.characters && dropped + 1 < lines_.size())
+    while (tooMany() && dropped + 1 < lines_.size())
         dropOne();
     if (dropped == 0)
         return;
@@ -201,6 +221,7 @@ void MessageWindow::dropOldestLines() {
     oldest.endEditBlock();
     lines_.erase(lines_.begin(), lines_.begin() + qsizetype(dropped));
     characters_ -= droppedCharacters;
+    shownCharacters_ -= droppedShown;
 }
 
 void MessageWindow::moveCaretNow() {
