@@ -3,6 +3,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# One suite pastes from another program on a virtual X display.
+scripts/need-packages.sh xvfb xauth
 if [ "${SANITIZE:-0}" = 1 ]; then
     export BUILD_DIR=build-sanitize
     scripts/setup.sh -DVELMARIXON_SANITIZE=ON

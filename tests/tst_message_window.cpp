@@ -42,18 +42,19 @@ QByteArray replyWith(const QByteArray& payload) {
 class TestMessageWindow : public QObject {
     Q_OBJECT
 private slots:
-    // Through the window's receive path: the oldest lines go, the newest 100,000 stay in order.
+    // Through the window's receive path: the oldest lines go, the newest stay in order.
     void keepsTheNewestLines() {
         WindowFixture fx;
         QVERIFY(fx.start());
-        constexpr int kSent = 100'000 + 77;
+        constexpr int kKept = MessageWindow::Limits{}.lines;
+        constexpr int kSent = kKept + 77;
         for (int i = 0; i < kSent; ++i) {
             fx.form().datagramReceived(replyWith("#" + QByteArray::number(i)));
             if (i % 2000 == 0)
                 QCoreApplication::processEvents();
         }
         const QStringList lines = fx.messageText().split(QStringLiteral("\r\n"));
-        QCOMPARE(lines.size(), 100'000 + 1); // after the last CR LF: nothing
+        QCOMPARE(lines.size(), kKept + 1); // after the last CR LF: nothing
         QCOMPARE(lines.front(), QStringLiteral("#77"));
         QCOMPARE(lines[lines.size() - 2], QStringLiteral("#%1").arg(kSent - 1));
         QCOMPARE(lines.back(), QString());
@@ -115,6 +116,40 @@ private slots:
         QCOMPARE(view.document()->findBlockByNumber(3).text(), QStringLiteral("short"));
     }
 
+    // The characters as shown are bounded on their own: long lines count what they show, the
+    // marker included, and the document never holds more (the kept lines are as many of the
+    // newest as fit).
+    void keepsTheNewestShownCharacters() {
+        QPlainTextEdit view;
+        constexpr int kShownBound = 5'000;
+        MessageWindow window(&view, nullptr, {1000, 1'000'000, kShownBound});
+        QList<qsizetype> shownLengths; // with the line break
+        for (int i = 0; i < 12; ++i) {
+            const int size = 3000 + i;
+            window.appendLine(QByteArray(1, char('a' + i)) + QByteArray(size - 1, '.'));
+            shownLengths << MessageWindow::kShownCharacters +
+                                MessageWindow::omissionMarker(size -
+                                                              MessageWindow::kShownCharacters)
+                                    .size() +
+                                1;
+            window.appendLine(QByteArray(40, char('A' + i)));
+            shownLengths << 41;
+        }
+        window.flush();
+        const QTextDocument* document = view.document();
+        // One paragraph separator per line; the last, empty line has none of its own.
+        const int shown = document->characterCount() - 1;
+        QVERIFY(shown <= kShownBound);
+        const int kept = document->blockCount() - 1;
+        QVERIFY(kept > 2 && kept < 24);
+        // The next older line would not have fit.
+        QVERIFY(shown + shownLengths[shownLengths.size() - kept - 1] > kShownBound);
+        const QStringList lines = window.text().split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size() - 1, kept);
+        QCOMPARE(lines[lines.size() - 2], QString(40, QLatin1Char('L')));
+        QCOMPARE(lines[lines.size() - 3].size(), 3000 + 11); // read back whole
+    }
+
     // Through the window's receive path: a reply of 60,000 characters with control bytes in it
     // is shown shortened, read back whole, and Ctrl+A, Ctrl+C copies every line whole as plain
     // text only. The copy is the window at the time of the copy, however many lines come after.
@@ -158,9 +193,9 @@ private slots:
         // The copy of the whole window stays as it was while a flood pushes its lines out.
         QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
-        for (int i = 0; i < 100'010; ++i)
+        for (int i = 0; i < MessageWindow::Limits{}.lines + 10; ++i)
             fx.form().datagramReceived(QByteArrayLiteral("\x06"));
-        QCOMPARE(fx.messageText().count(QStringLiteral("ACK")), 100'000);
+        QCOMPARE(fx.messageText().count(QStringLiteral("ACK")), MessageWindow::Limits{}.lines);
         QCOMPARE(QGuiApplication::clipboard()->text(), copied);
     }
 
