@@ -102,6 +102,7 @@ void floodOnce(vmx::MainForm& form, Device& device, long megabytes, bool selecte
                                           [&events](vmx::LinkKind from, const QByteArray&) {
                                               events += from == vmx::LinkKind::Serial;
                                           });
+    vmx::bench::StallFigures s; // its machine watch starts here, before the probe and the writer
     vmx::bench::resetPeak();
     vmx::bench::StallTimer stalls;
     vmx::bench::XProbe probe;
@@ -132,13 +133,12 @@ void floodOnce(vmx::MainForm& form, Device& device, long megabytes, bool selecte
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     stalls.stop();
-    vmx::bench::StallFigures s;
     s.x = probe.stop();
     writer.join();
     s.timerLongestMs = stalls.longestMs();
     s.timerP99Ms = stalls.p99Ms();
     s.peak = vmx::bench::peakMiB();
-    s.load = vmx::bench::loadPerCore();
+    s.machine.finish();
     QObject::disconnect(counter);
 
     const QString text = form.messageWindow().text();

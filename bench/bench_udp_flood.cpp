@@ -2,10 +2,10 @@
 // window lists against a plain recvfrom() loop fed by the same sender in the same run, the
 // longest stall of the window's event loop seen from inside (a timer in its thread) and, when
 // the window runs on X, from another process (bench_x_window_probe pinging it), the process's
-// peak memory and the machine's load. Three floods: small datagrams, 64 KiB replies, and random
-// datagrams after 300 lines of 60,000 characters; each once as the window is and once after the
-// operator selected and copied the whole window (Ctrl+A, Ctrl+C), the probe then pasting the
-// selection every few seconds as another program would.
+// peak memory and how much processor time other programs took meanwhile. Three floods: small
+// datagrams, 64 KiB replies, and random datagrams after 300 lines of 60,000 characters; each once
+// as the window is and once after the operator selected and copied the whole window (Ctrl+A,
+// Ctrl+C), the probe then pasting the selection every few seconds as another program would.
 //
 //   bench_udp_flood [datagrams] [big-seconds] [long-lines-seconds] [small|big|long|all]
 //                   [paste-every-seconds]
@@ -122,7 +122,7 @@ double pasteEverySeconds = 2.0;
 Figures flood(vmx::MainForm& form, Selection selection,
               const std::function<QByteArray(long)>& payloadFor,
               const std::function<bool(long)>& keepSending) {
-    Figures f;
+    Figures f; // its machine watch starts here, before the probe and the threads
     PlainReceiver plain;
     vmx::ReplyAssembler windowJudge;
     std::atomic<long> windowLines{0};
@@ -199,7 +199,7 @@ Figures flood(vmx::MainForm& form, Selection selection,
     f.stalls.timerLongestMs = stalls.longestMs();
     f.stalls.timerP99Ms = stalls.p99Ms();
     f.stalls.peak = vmx::bench::peakMiB();
-    f.stalls.load = vmx::bench::loadPerCore();
+    f.stalls.machine.finish();
     QObject::disconnect(counter);
 
     f.sent = sent;

@@ -2,8 +2,8 @@
 
 // What the flood benchmarks measure besides the lines: how long the window's event loop was
 // held, seen from inside (a timer in the window's thread) and from outside (a second X client
-// that pings the window, when the window runs on X), the process's peak memory, and the
-// machine's load, which decides whether a verdict can be given at all.
+// that pings the window, when the window runs on X), the process's peak memory, and how much
+// processor time other programs took meanwhile, which decides whether a verdict can be given.
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -14,9 +14,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "machine_load.h"
+
 #include <algorithm>
 #include <cstdio>
-#include <thread>
 #include <vector>
 
 namespace vmx::bench {
@@ -50,17 +51,6 @@ inline void resetPeak() {
         std::fputs("5", refs);
         std::fclose(refs);
     }
-}
-
-// The one-minute load average per core.
-inline double loadPerCore() {
-    double load = 0;
-    if (FILE* file = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(file, "%lf", &load) != 1)
-            load = 0;
-        std::fclose(file);
-    }
-    return load / double(std::max(1u, std::thread::hardware_concurrency()));
 }
 
 inline double percentile99(std::vector<double> values) {
@@ -155,12 +145,12 @@ struct StallFigures {
     double timerP99Ms = 0;
     XFigures x;
     double peak = 0;
-    double load = 0; // per core, at the end
+    FloodQuietWatch machine; // made before the probes start, finished after they ended
 };
 
 // Prints the stall and memory lines with their verdicts: "met" only on a quiet machine.
 inline void reportStalls(const StallFigures& s) {
-    const bool quiet = s.load < 1.0;
+    const bool quiet = s.machine.quiet();
     const auto verdict = [quiet](bool within) {
         return !quiet ? "inconclusive (busy machine)" : within ? "met" : "NOT MET";
     };
@@ -180,7 +170,7 @@ inline void reportStalls(const StallFigures& s) {
     }
     std::printf("  peak memory of the process: %.0f MiB   target <= 300 MiB: %s\n", s.peak,
                 verdict(s.peak <= 300));
-    std::printf("  machine load: %.2f per core (one-minute average)\n", s.load);
+    s.machine.print();
 }
 
 } // namespace vmx::bench
