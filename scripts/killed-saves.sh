@@ -253,12 +253,14 @@ done
 stamp now
 elapsed=$(((now - started_at) / 1000))
 
+# A moment no kill had reads as a dash.
+moment() { if (($2 > 0)); then ms "$1"; else printf -- '-'; fi; }
 path="unnamed temporary file (O_TMPFILE) where the file system has it"
 ((named)) && path="named temporary file (no /proc)"
 cat <<EOF
 Killed saves: $runs runs, $path
   uninterrupted EXIT, 5 times, from the request to click: file replaced after $(ms "$middle_save") ms (middle; latest $(ms "$latest_save")), process ended within $(ms "$latest_end") ms
-  kills aimed at 0 to $(ms "$span") ms after that request; latest kill that left the old file $(ms "$latest_old") ms, earliest that left the new one $(ms "$earliest_new") ms
+  kills aimed at 0 to $(ms "$span") ms after that request; latest kill that left the old file $(moment "$latest_old" "$old") ms, earliest that left the new one $(moment "$earliest_new" "$new") ms
   old file (killed before the save ended):     $old
   new file (killed after the save ended):      $new
   extra file right after the kill:            $extra_after_kill
