@@ -7,8 +7,9 @@
 #
 # Each run starts the program in a fresh folder holding a known settings file, chooses 9600 baud
 # and clicks EXIT with xdotool on a private Xvfb display, then kills the program after a random
-# delay spread over the time an uninterrupted EXIT takes. A temporary file left by a kill must be
-# gone once the program has started again and quit by EXIT.
+# delay of up to twice the time an uninterrupted EXIT takes to replace the file (EXIT saves as
+# soon as the press gives it the focus). A temporary file left by a kill must be gone once the
+# program has started again and quit by EXIT.
 #
 # --named runs the program in a mount namespace of its own with an empty /proc (needs root), as
 # on a system without /proc: an unnamed file could not be given its name there, so every save
