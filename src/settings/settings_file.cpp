@@ -97,6 +97,9 @@ std::unique_ptr<QFile> makeUnnamedBeside(const QString& target, QString* reason)
         return nullptr;
     }
     takePermissionsOf(target, *file);
+    // Where a settings file is there already, the complete file is named beside it for the
+    // moment of the rename: a program starting just then must not take it for a leftover.
+    platform::markInUse(fd);
     return file;
 }
 
