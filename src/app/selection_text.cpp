@@ -38,6 +38,16 @@ qsizetype shownSize(unsigned char byte) {
     return byte < 0x20 || byte == 0x7F ? 3 : byte < 0x80 ? 1 : 2;
 }
 
+// The texts are made one after another in a thread of their own. Qt's painting hands parts of
+// large fills to the application's shared thread pool and waits for them: texts made there
+// (Ctrl+A and Ctrl+C make two of a whole window at once) took every thread of it on a 2-core
+// machine and held the window's paint for 200 ms.
+QThreadPool& makers() {
+    static QThreadPool pool;
+    pool.setMaxThreadCount(1);
+    return pool;
+}
+
 } // namespace
 
 // What the worker and the selection share: the lines, and the text once made.
@@ -60,7 +70,7 @@ SelectionText::SelectionText(std::vector<QByteArray> lines, qsizetype firstFrom,
     making_->lines = std::move(lines);
     making_->firstFrom = firstFrom;
     making_->lastTo = lastTo;
-    QThreadPool::globalInstance()->start([making = making_] { making->make(); });
+    makers().start([making = making_] { making->make(); });
 }
 
 SelectionText::~SelectionText() {
@@ -110,7 +120,7 @@ void SelectionText::Making::make() {
     if (!abandoned) {
         text.resize(size);
         char* out = text.data();
-        for (size_t i = 0; i < lines.size(); ++i) {
+        for (size_t i = 0; i < lines.size() && !abandoned; ++i) {
             const auto [from, to] = range(i);
             const auto* bytes = reinterpret_cast<const unsigned char*>(lines[i].constData());
             if (i > 0)
