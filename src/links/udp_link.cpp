@@ -3,6 +3,7 @@
 #include "protocol/decimal_text.h"
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QNetworkDatagram>
 #include <QVariant>
 
@@ -98,8 +99,11 @@ void UdpLink::readPendingDatagrams() {
     // the event loop: each read lets it notify once more while datagrams wait.
     int datagrams = 0;
     qint64 bytes = 0;
+    QElapsedTimer turn;
+    turn.start();
     while (socket_.hasPendingDatagrams()) {
-        if (datagrams == kMaxDatagramsPerTurn || bytes >= kMaxBytesPerTurn)
+        if (datagrams == kMaxDatagramsPerTurn || bytes >= kMaxBytesPerTurn ||
+            turn.elapsed() >= kMaxMillisecondsPerTurn)
             return;
         const QNetworkDatagram datagram = socket_.receiveDatagram();
         if (!datagram.isValid())
