@@ -29,6 +29,17 @@ fi
 
 bench=${BUILD_DIR:-build}/bench
 export QT_QPA_PLATFORM=offscreen
+# A build or test run just before leaves the one-minute load average high for a few minutes;
+# the verdicts need it low, so the run waits for it (at most 5 minutes) and says so.
+cores=$(nproc)
+waited=0
+while awk -v cores="$cores" '{ exit !($1 >= 0.5 * cores) }' /proc/loadavg && ((waited < 300)); do
+    ((waited == 0)) && echo "Waiting for the one-minute load average to fall under 0.5 per core" \
+        "(at most 5 minutes)"
+    sleep 5
+    waited=$((waited + 5))
+done
+((waited == 0)) || echo "Waited ${waited} s; load average now: $(cut -d' ' -f1-3 /proc/loadavg)"
 started=$SECONDS
 run() {
     echo "== $*"
