@@ -72,7 +72,6 @@ void MessageWindow::appendLine(const QByteArray& item) {
         }
         pending_ += QLatin1Char('\n');
         pendingCharacters_ += line.size() + 1;
-        pendingShownCharacters_ += shownLength(line.size()) + 1;
         pendingLines_.push_back(line);
         if (lineBreak < 0)
             break;
@@ -104,10 +103,8 @@ void MessageWindow::clear() {
     pending_.clear();
     pendingLines_.clear();
     pendingCharacters_ = 0;
-    pendingShownCharacters_ = 0;
     lines_.clear();
     characters_ = 0;
-    shownCharacters_ = 0;
     view_->clear();
 }
 
@@ -177,11 +174,9 @@ void MessageWindow::insertPending() {
     lines_.insert(lines_.end(), std::make_move_iterator(pendingLines_.begin()),
                   std::make_move_iterator(pendingLines_.end()));
     characters_ += pendingCharacters_;
-    shownCharacters_ += pendingShownCharacters_;
     pending_.clear();
     pendingLines_.clear();
     pendingCharacters_ = 0;
-    pendingShownCharacters_ = 0;
     dropOldestLines();
 }
 
@@ -192,6 +187,8 @@ void MessageWindow::dropOldestLines() {
     // break counts one. The position in the document is found without laying the
     // lines out (the document's own block limit moves a cursor over every dropped line, which
     // lays each one out first).
+    // The document holds the lines as shown, each with its line break, and then the empty line.
+    const qsizetype shownCharacters = view_->document()->characterCount() - 1;
     size_t dropped = 0;
     qsizetype droppedCharacters = 0;
     qsizetype droppedShown = 0;
@@ -202,7 +199,7 @@ void MessageWindow::dropOldestLines() {
     };
     const auto tooMany = [&] {
         return characters_ - droppedCharacters > limits_.characters ||
-               shownCharacters_ - droppedShown > limits_.shownCharacters;
+               shownCharacters - droppedShown > limits_.shownCharacters;
     };
     while (lines_.size() - dropped > size_t(limits_.lines))
         dropOne();
@@ -221,7 +218,6 @@ void MessageWindow::dropOldestLines() {
     oldest.endEditBlock();
     lines_.erase(lines_.begin(), lines_.begin() + qsizetype(dropped));
     characters_ -= droppedCharacters;
-    shownCharacters_ -= droppedShown;
 }
 
 void MessageWindow::moveCaretNow() {

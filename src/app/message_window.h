@@ -67,13 +67,13 @@ public:
     QMimeData* copyOf(const QTextCursor& selection) const;
     // What the window shows for a line of `characters` characters beyond kShownCharacters.
     static QString omissionMarker(qsizetype characters);
-    // How many characters the window shows for a received line of `characters` characters.
-    static qsizetype shownLength(qsizetype characters);
     // Inserts whatever is still gathered and makes a pending caret move; done by itself right
     // after the current event (the caret move at most once per kCaretMoveIntervalMs).
     void flush();
 
 private:
+    // How many characters the window shows for a received line of `characters` characters.
+    static qsizetype shownLength(qsizetype characters);
     void scheduleFlush();
     void afterEvents();
     void insertPending();
@@ -86,13 +86,10 @@ private:
     // counted with one line break each (as the document counts them).
     std::deque<QByteArray> lines_;
     qsizetype characters_ = 0;
-    // The same lines' characters as shown, with one line break each.
-    qsizetype shownCharacters_ = 0;
     // Lines gathered for the next insertion: as shown, and as received.
     QString pending_;
     std::vector<QByteArray> pendingLines_;
     qsizetype pendingCharacters_ = 0;
-    qsizetype pendingShownCharacters_ = 0;
     bool caretToEndPending_ = false;
     bool flushScheduled_ = false;
     QTimer caretPause_;
