@@ -18,5 +18,6 @@ void serveLargeSelectionsInPieces();
 
 inline constexpr int kLargeSelectionBytes = 256 * 1024;
 inline constexpr int kSelectionPieceBytes = 64 * 1024;
+inline constexpr int kMaxSelectionTransfers = 8;
 
 } // namespace vmx

@@ -17,28 +17,72 @@
 
 namespace vmx {
 
+// Why this takes over every request for a large text instead of only some: Qt answers a text
+// target by making the whole text in the encoding asked for on the window's thread and writing
+// it to the X server in one request; for STRING and TEXT that is a 16-bit copy and a Latin-1
+// copy per request (ten pastes of 18 MB at once held the window 2 s and took it to 427 MB), and
+// a request for what it cannot give (COMPOUND_TEXT, MULTIPLE) still makes the copy before
+// refusing. So for a large text Qt keeps only TARGETS and TIMESTAMP, which need no text; every
+// other request is answered here: the text targets in pieces, anything else refused.
+
 namespace {
 
 // A pasting program that stops asking for pieces (it ended, or hangs) is given up after this
-// long, and at most this many transfers run at once; beyond that Qt answers as it always does.
+// long.
 constexpr qint64 kIdleTransferMs = 10'000;
-constexpr size_t kMaxTransfers = 8;
+
+// The atoms this needs, the text targets last: those answered with the text as it is, UTF-8,
+// then those answered in Latin-1, made piece by piece from it. ICCCM: STRING (a predefined
+// atom) is Latin-1, and for TEXT the owner chooses the encoding and names it as the type, here
+// STRING. COMPOUND_TEXT starts out in Latin-1 and needs no escape sequence for it; Qt does not
+// offer it, but a pasting program that asks gets the same bytes as for STRING.
+enum Atom { Clipboard, Incr, Targets, Timestamp, Utf8String, PlainText, Text, CompoundText, Count };
+constexpr std::array<const char*, Count> kAtomNames{"CLIPBOARD", "INCR",         "TARGETS",
+                                                    "TIMESTAMP", "UTF8_STRING",  "text/plain",
+                                                    "TEXT",      "COMPOUND_TEXT"};
 
 // One text on its way to a pasting program: the property of its window that carries the
-// pieces, and how much of the text went.
+// pieces, and how much of the text went. The text is shared with the other transfers of the
+// same selection, never copied.
 struct Transfer {
+    QClipboard::Mode mode = QClipboard::Clipboard;
     xcb_window_t requestor = XCB_WINDOW_NONE;
     xcb_atom_t property = XCB_ATOM_NONE;
     xcb_atom_t type = XCB_ATOM_NONE;
-    QByteArray text;
-    qsizetype sent = 0;
+    bool latin1 = false;
+    QByteArray utf8;
+    qsizetype sent = 0; // bytes of utf8
+    // This program's own event mask on the requestor's window before the first transfer to it.
+    uint32_t priorMask = 0;
     QElapsedTimer lastAsked;
 };
+
+// The character of `utf8` at `at` as Latin-1 allows it in STRING and COMPOUND_TEXT: printable,
+// tab or newline; anything else is a question mark. Moves `at` past it.
+char toLatin1(const QByteArray& utf8, qsizetype& at) {
+    const auto lead = uchar(utf8[at++]);
+    if (lead >= 0xC0) {
+        const auto next = uchar(utf8.constData()[at]); // at worst the terminating zero
+        while (at < utf8.size() && (uchar(utf8[at]) & 0xC0) == 0x80)
+            ++at;
+        const uint code = lead < 0xC4 ? uint((lead & 0x1F) << 6) | (next & 0x3F) : 0x100;
+        return code >= 0xA0 && code <= 0xFF ? char(code) : '?';
+    }
+    return lead == '\t' || lead == '\n' || (lead >= 0x20 && lead < 0x7F) ? char(lead) : '?';
+}
 
 class PieceServer : public QObject, public QAbstractNativeEventFilter {
 public:
     PieceServer(xcb_connection_t* connection, QObject* parent)
-        : QObject(parent), connection_(connection) {}
+        : QObject(parent), connection_(connection) {
+        // The transfers of a selection that changed end: they would keep the old text alive.
+        connect(QGuiApplication::clipboard(), &QClipboard::changed, this,
+                [this](QClipboard::Mode mode) {
+                    texts_[mode == QClipboard::Selection] = {};
+                    for (auto it = transfers_.begin(); it != transfers_.end();)
+                        it = it->mode == mode ? finish(it) : it + 1;
+                });
+    }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
         if (eventType != "xcb_generic_event_t")
@@ -55,18 +99,14 @@ public:
     }
 
 private:
-    enum Atom { Clipboard, Incr, Utf8String, PlainUtf8, AtomCount };
-
     // The atoms, interned together at the first request that may need them.
     xcb_atom_t atom(Atom which) {
         if (!interned_) {
-            static constexpr std::array<const char*, AtomCount> names{
-                "CLIPBOARD", "INCR", "UTF8_STRING", "text/plain;charset=utf-8"};
-            std::array<xcb_intern_atom_cookie_t, AtomCount> cookies{};
-            for (size_t i = 0; i < names.size(); ++i)
-                cookies[i] =
-                    xcb_intern_atom(connection_, 0, uint16_t(std::strlen(names[i])), names[i]);
-            for (size_t i = 0; i < names.size(); ++i) {
+            std::array<xcb_intern_atom_cookie_t, Count> cookies{};
+            for (size_t i = 0; i < kAtomNames.size(); ++i)
+                cookies[i] = xcb_intern_atom(connection_, 0, uint16_t(std::strlen(kAtomNames[i])),
+                                             kAtomNames[i]);
+            for (size_t i = 0; i < kAtomNames.size(); ++i) {
                 xcb_intern_atom_reply_t* reply =
                     xcb_intern_atom_reply(connection_, cookies[i], nullptr);
                 atoms_[i] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
@@ -77,8 +117,18 @@ private:
         return atoms_[which];
     }
 
-    // A request for the text of a selection this program owns: taken over when it asks for
-    // UTF-8 text of more than kLargeSelectionBytes.
+    // The UTF-8 text of the selection `mode` as it is now, made once for all its requests
+    // (a QMimeData of a QString makes a new copy each time it is asked).
+    QByteArray textOf(QClipboard::Mode mode, const QMimeData* data) {
+        Cached& text = texts_[mode == QClipboard::Selection];
+        if (text.source != data) {
+            text.source = data;
+            text.utf8 = data->data(QStringLiteral("text/plain"));
+        }
+        return text.utf8;
+    }
+
+    // A request for a selection this program owns whose text is more than kLargeSelectionBytes.
     bool start(const xcb_selection_request_event_t& request) {
         dropIdle();
         QClipboard::Mode mode;
@@ -88,42 +138,68 @@ private:
             mode = QClipboard::Clipboard;
         else
             return false;
-        if (request.target != atom(Utf8String) && request.target != atom(PlainUtf8))
+        if (request.target == atom(Targets) || request.target == atom(Timestamp))
             return false;
         QClipboard* clipboard = QGuiApplication::clipboard();
         const bool owned =
             mode == QClipboard::Selection ? clipboard->ownsSelection() : clipboard->ownsClipboard();
         const QMimeData* data = owned ? clipboard->mimeData(mode) : nullptr;
-        if (!data || !data->hasText() || transfers_.size() >= kMaxTransfers)
+        if (!data || !data->hasText())
             return false;
-        // Text as UTF-8: what the formats asked for carry.
-        QByteArray text = data->data(QStringLiteral("text/plain"));
+        QByteArray text = textOf(mode, data);
         if (text.size() <= kLargeSelectionBytes)
             return false;
 
-        Transfer transfer;
-        transfer.requestor = request.requestor;
+        // A window of this program's own: no pasting program's, and changing the mask of its
+        // events would end what Qt hears of it. Not even a refusal goes to it.
+        const xcb_setup_t* setup = xcb_get_setup(connection_);
+        if ((request.requestor & ~setup->resource_id_mask) == setup->resource_id_base)
+            return true;
+        const auto found = std::find(atoms_.begin() + Utf8String, atoms_.end(), request.target);
+        const bool latin1 = request.target == XCB_ATOM_STRING || found >= atoms_.begin() + Text;
         // A requestor that names no property is an old one: the target is the property.
-        transfer.property = request.property != XCB_ATOM_NONE ? request.property : request.target;
-        transfer.type = request.target;
-        transfer.text = std::move(text);
+        const xcb_atom_t property =
+            request.property != XCB_ATOM_NONE ? request.property : request.target;
+        const bool running = std::any_of(transfers_.begin(), transfers_.end(), [&](auto& t) {
+            return t.requestor == request.requestor && t.property == property;
+        });
+        uint32_t priorMask = 0;
+        if ((found == atoms_.end() && !latin1) || running ||
+            transfers_.size() >= size_t(kMaxSelectionTransfers) ||
+            !listenTo(request.requestor, &priorMask))
+            return answer(request, XCB_ATOM_NONE);
+
+        Transfer transfer;
+        transfer.mode = mode;
+        transfer.requestor = request.requestor;
+        transfer.property = property;
+        transfer.latin1 = latin1;
+        transfer.type = latin1 && request.target != atom(CompoundText) ? xcb_atom_t(XCB_ATOM_STRING)
+                                                                       : request.target;
+        transfer.utf8 = std::move(text);
+        transfer.priorMask = priorMask;
         transfer.lastAsked.start();
-        // The requestor asks for each next piece by deleting the property.
-        listenTo(transfer.requestor, true);
-        const uint32_t size = uint32_t(transfer.text.size());
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, transfer.requestor,
-                            transfer.property, atom(Incr), 32, 1, &size);
+        // The size is a lower bound, as ICCCM asks: Latin-1 takes at least one byte for every
+        // four of UTF-8.
+        const auto size = uint32_t(transfer.utf8.size() / (transfer.latin1 ? 4 : 1));
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, transfer.requestor, property,
+                            atom(Incr), 32, 1, &size);
+        transfers_.push_back(std::move(transfer));
+        return answer(request, property);
+    }
+
+    // Tells the requestor where its answer is (XCB_ATOM_NONE: refused).
+    bool answer(const xcb_selection_request_event_t& request, xcb_atom_t property) {
         xcb_selection_notify_event_t notify{};
         notify.response_type = XCB_SELECTION_NOTIFY;
         notify.time = request.time;
         notify.requestor = request.requestor;
         notify.selection = request.selection;
         notify.target = request.target;
-        notify.property = transfer.property;
+        notify.property = property;
         xcb_send_event(connection_, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
                        reinterpret_cast<const char*>(&notify));
         xcb_flush(connection_);
-        transfers_.push_back(std::move(transfer));
         return true;
     }
 
@@ -137,48 +213,93 @@ private:
             return false;
         if (change.state != XCB_PROPERTY_DELETE)
             return true; // our own piece arriving
-        const qsizetype length =
-            std::min<qsizetype>(kSelectionPieceBytes, found->text.size() - found->sent);
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, found->requestor, found->property,
-                            found->type, 8, uint32_t(length),
-                            found->text.constData() + found->sent);
-        found->sent += length;
-        found->lastAsked.restart();
-        if (length == 0) {
-            const xcb_window_t requestor = found->requestor;
-            transfers_.erase(found);
-            listenTo(requestor, false);
+        const QByteArray& utf8 = found->utf8;
+        qsizetype to = std::min<qsizetype>(found->sent + kSelectionPieceBytes, utf8.size());
+        // Whole characters in each piece, so each converts by itself.
+        while (to < utf8.size() && (uchar(utf8[to]) & 0xC0) == 0x80)
+            --to;
+        const char* piece = utf8.constData() + found->sent;
+        qsizetype length = to - found->sent;
+        if (found->latin1) {
+            piece_.resize(length);
+            length = 0;
+            for (qsizetype at = found->sent; at < to;)
+                piece_[length++] = toLatin1(utf8, at);
+            piece = piece_.constData();
         }
+        quietly(xcb_change_property_checked(connection_, XCB_PROP_MODE_REPLACE, found->requestor,
+                                            found->property, found->type, 8, uint32_t(length),
+                                            piece));
+        found->sent = to;
+        found->lastAsked.restart();
+        if (length == 0)
+            finish(found);
         xcb_flush(connection_);
         return true;
     }
 
     // Transfers whose requestor stopped asking.
     void dropIdle() {
-        for (auto it = transfers_.begin(); it != transfers_.end();) {
-            if (it->lastAsked.elapsed() <= kIdleTransferMs) {
-                ++it;
-                continue;
-            }
-            const xcb_window_t requestor = it->requestor;
-            it = transfers_.erase(it);
-            listenTo(requestor, false);
-        }
+        for (auto it = transfers_.begin(); it != transfers_.end();)
+            it = it->lastAsked.elapsed() > kIdleTransferMs ? finish(it) : it + 1;
     }
 
-    // Property changes of a requestor's window reach this program while a transfer to it runs.
-    void listenTo(xcb_window_t requestor, bool listen) {
-        if (!listen && std::any_of(transfers_.begin(), transfers_.end(),
-                                   [&](const auto& t) { return t.requestor == requestor; }))
-            return;
-        const uint32_t mask = listen ? XCB_EVENT_MASK_PROPERTY_CHANGE : XCB_EVENT_MASK_NO_EVENT;
-        xcb_change_window_attributes(connection_, requestor, XCB_CW_EVENT_MASK, &mask);
+    // Property changes of the requestor's window reach this program while a transfer to it
+    // runs: its own mask there, read from the server or from a transfer to the same window, with
+    // PropertyChangeMask added, so whatever Qt selected on that window (on the root window, say)
+    // stays. False when the window does not exist.
+    bool listenTo(xcb_window_t requestor, uint32_t* priorMask) {
+        const auto same = std::find_if(transfers_.begin(), transfers_.end(),
+                                       [&](auto& t) { return t.requestor == requestor; });
+        if (same != transfers_.end()) {
+            *priorMask = same->priorMask;
+            return true;
+        }
+        xcb_generic_error_t* error = nullptr;
+        xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+            connection_, xcb_get_window_attributes(connection_, requestor), &error);
+        std::free(error);
+        if (!attributes)
+            return false;
+        *priorMask = attributes->your_event_mask;
+        std::free(attributes);
+        if (!(*priorMask & XCB_EVENT_MASK_PROPERTY_CHANGE))
+            setMask(requestor, *priorMask | XCB_EVENT_MASK_PROPERTY_CHANGE);
+        return true;
     }
+
+    // Ends a transfer; the last to a window puts this program's mask there back as it was.
+    std::vector<Transfer>::iterator finish(std::vector<Transfer>::iterator transfer) {
+        const xcb_window_t requestor = transfer->requestor;
+        const uint32_t priorMask = transfer->priorMask;
+        transfer = transfers_.erase(transfer);
+        const bool more = std::any_of(transfers_.begin(), transfers_.end(),
+                                      [&](auto& t) { return t.requestor == requestor; });
+        if (!more && !(priorMask & XCB_EVENT_MASK_PROPERTY_CHANGE))
+            setMask(requestor, priorMask);
+        return transfer;
+    }
+
+    void setMask(xcb_window_t window, uint32_t mask) {
+        quietly(
+            xcb_change_window_attributes_checked(connection_, window, XCB_CW_EVENT_MASK, &mask));
+    }
+
+    // A pasting program may destroy its window at any time: the error that a request to it
+    // then earns says nothing to anyone here.
+    void quietly(xcb_void_cookie_t request) { xcb_discard_reply(connection_, request.sequence); }
+
+    struct Cached {
+        QPointer<const QMimeData> source;
+        QByteArray utf8;
+    };
 
     xcb_connection_t* connection_;
     bool interned_ = false;
-    std::array<xcb_atom_t, AtomCount> atoms_{};
+    std::array<xcb_atom_t, Count> atoms_{};
+    std::array<Cached, 2> texts_; // the clipboard's, the primary selection's
     std::vector<Transfer> transfers_;
+    QByteArray piece_;
 };
 
 } // namespace
