@@ -4,9 +4,9 @@
 // process's peak memory; once as it is, once after the operator selected and copied the whole
 // message window (Ctrl+A, Ctrl+C), with the copy pasted elsewhere every 2 s.
 //
-//   bench_serial_flood [megabytes]   (default 50; offscreen unless QT_QPA_PLATFORM says
-//                                     otherwise; under xvfb-run with QT_QPA_PLATFORM=xcb the
-//                                     X probe runs too)
+//   bench_serial_flood [megabytes] [paste-target] [pastes-at-once]
+//     (defaults 50, UTF8_STRING, 1; offscreen unless QT_QPA_PLATFORM says otherwise; under
+//      xvfb-run with QT_QPA_PLATFORM=xcb the X probe runs too)
 #include "app/main_form.h"
 #include "app/message_window.h"
 #include "links/serial_link.h"
@@ -147,7 +147,8 @@ void floodOnce(vmx::MainForm& form, Device& device, long megabytes, bool selecte
                 megabytes, selected ? ", whole window selected and copied (Ctrl+A, Ctrl+C)" : "",
                 seconds, double(megabytes) / seconds, events);
     if (selected && s.x.ran)
-        std::printf("  the X probe pastes the primary selection every 2.0 s\n");
+        std::printf("  the X probe pastes the primary selection every 2.0 s%s\n",
+                    vmx::bench::pasteManner().c_str());
     std::printf("  window keeps %lld lines, %lld characters\n",
                 static_cast<long long>(text.count(QStringLiteral("\r\n"))),
                 static_cast<long long>(text.size()));
@@ -162,6 +163,10 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const long megabytes = argc > 1 ? std::max(1L, std::atol(argv[1])) : 50L;
+    if (argc > 2)
+        vmx::bench::pasteTarget = argv[2];
+    if (argc > 3)
+        vmx::bench::pastesAtOnce = std::max(1, std::atoi(argv[3]));
     vmx::test::ScratchDir dir;
     Device device;
     if (!dir.isValid() || !device.isValid()) {

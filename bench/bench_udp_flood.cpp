@@ -8,8 +8,9 @@
 // Ctrl+C), the probe then pasting the selection every few seconds as another program would.
 //
 //   bench_udp_flood [datagrams] [big-seconds] [long-lines-seconds] [small|big|long|all]
-//                   [paste-every-seconds]
-//     (defaults 1000000, 10, 10, all, 2; run inside a private network namespace, offscreen
+//                   [paste-every-seconds] [paste-target] [pastes-at-once]
+//     (defaults 1000000, 10, 10, all, 2, UTF8_STRING, 1; run inside a private network namespace,
+//     offscreen
 //      or, for the X probe, under xvfb-run with QT_QPA_PLATFORM=xcb)
 //
 // Everything goes to 127.0.0.1 only: the window's link on port 5000, a plain socket on a port
@@ -217,7 +218,8 @@ void report(const char* name, Selection selection, const Figures& f) {
                     : "",
                 f.sent, f.seconds);
     if (selection == Selection::WholeWindowCopied && f.stalls.x.ran)
-        std::printf("  the X probe pastes the primary selection every %.1f s\n", pasteEverySeconds);
+        std::printf("  the X probe pastes the primary selection every %.1f s%s\n",
+                    pasteEverySeconds, vmx::bench::pasteManner().c_str());
     std::printf("  plain recvfrom() loop: %ld datagrams, %ld lines\n", f.plainDatagrams,
                 f.plainLines);
     std::printf("  window:                %ld datagrams (%.0f/s), %ld lines shown\n",
@@ -267,6 +269,10 @@ int main(int argc, char* argv[]) {
     const char* only = argc > 4 && std::strcmp(argv[4], "all") != 0 ? argv[4] : nullptr;
     if (argc > 5)
         pasteEverySeconds = std::atof(argv[5]);
+    if (argc > 6)
+        vmx::bench::pasteTarget = argv[6];
+    if (argc > 7)
+        vmx::bench::pastesAtOnce = std::max(1, std::atoi(argv[7]));
 
     const auto window = vmx::bench::shownWindow();
     vmx::MainForm& form = *window;

@@ -6,6 +6,7 @@
 // processor time other programs took meanwhile, which decides whether a verdict can be given.
 
 #include <QApplication>
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace vmx::bench {
@@ -100,8 +102,21 @@ struct XFigures {
     long pasteBytes = 0;
 };
 
+// How the X probe pastes (the floods' last two arguments): as which target, and how many pastes
+// at once, as so many programs would. A large text taken as STRING was once made over for
+// every paste.
+inline QByteArray pasteTarget = "UTF8_STRING";
+inline int pastesAtOnce = 1;
+
+// " as STRING, 10 at once" when the probe does not paste just once as UTF8_STRING.
+inline std::string pasteManner() {
+    if (pasteTarget == "UTF8_STRING" && pastesAtOnce == 1)
+        return {};
+    return " as " + pasteTarget.toStdString() + ", " + std::to_string(pastesAtOnce) + " at once";
+}
+
 // bench_x_window_probe in another process, pinging `window` until stop(); with `pasteEverySeconds`
-// it also pastes the X primary selection that often.
+// it also pastes the X primary selection that often, as pasteTarget, pastesAtOnce at a time.
 class XProbe {
 public:
     void start(QWidget& window, double pasteEverySeconds = 0) {
@@ -109,7 +124,8 @@ public:
             return;
         QStringList arguments{QString::number(window.winId())};
         if (pasteEverySeconds > 0)
-            arguments << QStringLiteral("--paste-every") << QString::number(pasteEverySeconds);
+            arguments << QStringLiteral("--paste-every") << QString::number(pasteEverySeconds)
+                      << QString::fromLatin1(pasteTarget) << QString::number(pastesAtOnce);
         process_.setProgram(QCoreApplication::applicationDirPath() +
                             QStringLiteral("/bench_x_window_probe"));
         process_.setArguments(arguments);

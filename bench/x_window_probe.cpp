@@ -3,10 +3,11 @@
 // event loop must answer by sending it back to the root window; the time to the answer is the
 // time the window could not react to the X server. With --paste-every SECONDS it also pastes
 // the X primary selection (as a terminal's middle click does) and times each paste to its last
-// byte, large selections coming in INCR pieces. It needs a display without a window manager
-// (Xvfb, as xvfb-run starts it), see below.
+// byte, large selections coming in INCR pieces: as UTF8_STRING, or as TARGET, and COUNT pastes
+// at once (as so many programs would), the next ones when all of them are done. It needs a
+// display without a window manager (Xvfb, as xvfb-run starts it), see below.
 //
-//   bench_x_window_probe WINDOW-ID [--paste-every SECONDS]
+//   bench_x_window_probe WINDOW-ID [--paste-every SECONDS [TARGET [COUNT]]]
 //
 // It runs until its standard input closes, then prints one line:
 //   pings N max MS p99 MS pastes N longest-paste MS paste-bytes N
@@ -40,7 +41,7 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name) {
 }
 
 struct Atoms {
-    xcb_atom_t protocols, ping, utf8, incr, target;
+    xcb_atom_t protocols, ping, pasteAs, incr;
 };
 
 class Paste {
@@ -71,6 +72,7 @@ public:
         }
     }
 
+    xcb_atom_t property = XCB_ATOM_NONE;
     State state = State::Idle;
     Clock::time_point started;
     long bytes = 0;
@@ -80,13 +82,16 @@ public:
 
 int main(int argc, char* argv[]) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s WINDOW-ID [--paste-every SECONDS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s WINDOW-ID [--paste-every SECONDS [TARGET [COUNT]]]\n",
+                     argv[0]);
         return 2;
     }
     const xcb_window_t target = xcb_window_t(std::strtoul(argv[1], nullptr, 0));
     double pasteEvery = 0;
     if (argc > 3 && std::strcmp(argv[2], "--paste-every") == 0)
         pasteEvery = std::atof(argv[3]);
+    const char* pasteAs = argc > 4 ? argv[4] : "UTF8_STRING";
+    const size_t atOnce = size_t(std::max(1, argc > 5 ? std::atoi(argv[5]) : 1));
 
     int screenNumber = 0;
     xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
@@ -98,8 +103,8 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < screenNumber; ++i)
         xcb_screen_next(&screens);
     const xcb_window_t root = screens.data->root;
-    const Atoms atoms{atom(c, "WM_PROTOCOLS"), atom(c, "_NET_WM_PING"), atom(c, "UTF8_STRING"),
-                      atom(c, "INCR"), atom(c, "VMX_PASTE")};
+    const Atoms atoms{atom(c, "WM_PROTOCOLS"), atom(c, "_NET_WM_PING"), atom(c, pasteAs),
+                      atom(c, "INCR")};
 
     // The answers come to the root window; the pasted text to a window of our own. The window
     // sends its answer for the window manager (with substructure redirection in its mask), and
@@ -128,9 +133,22 @@ int main(int argc, char* argv[]) {
     Clock::time_point nextPing = Clock::now();
     const Clock::time_point start = Clock::now();
     Clock::time_point nextPaste = start + std::chrono::milliseconds(long(pasteEvery * 1000));
-    Paste paste;
     std::vector<double> pastes;
     long pasteBytes = 0;
+    std::vector<Paste> round(atOnce);
+    for (size_t i = 0; i < atOnce; ++i)
+        round[i].property = atom(c, ("VMX_PASTE_" + std::to_string(i)).c_str());
+    const auto idle = [&] {
+        return std::all_of(round.begin(), round.end(),
+                           [](const Paste& p) { return p.state == Paste::State::Idle; });
+    };
+    // A paste done: the next round starts pasteEvery after the last of this one.
+    const auto done = [&](Paste& paste) {
+        pastes.push_back(msSince(paste.started));
+        pasteBytes = std::max(pasteBytes, paste.bytes);
+        paste.state = Paste::State::Idle;
+        nextPaste = Clock::now() + std::chrono::milliseconds(long(pasteEvery * 1000));
+    };
 
     const auto sendPing = [&] {
         xcb_client_message_event_t event{};
@@ -153,13 +171,15 @@ int main(int argc, char* argv[]) {
         const Clock::time_point now = Clock::now();
         if (!pingOut && now >= nextPing && inputOpen)
             sendPing();
-        if (pasteEvery > 0 && paste.state == Paste::State::Idle && now >= nextPaste && inputOpen) {
-            xcb_convert_selection(c, own, XCB_ATOM_PRIMARY, atoms.utf8, atoms.target,
-                                  XCB_CURRENT_TIME);
+        if (pasteEvery > 0 && idle() && now >= nextPaste && inputOpen) {
+            for (Paste& paste : round) {
+                xcb_convert_selection(c, own, XCB_ATOM_PRIMARY, atoms.pasteAs, paste.property,
+                                      XCB_CURRENT_TIME);
+                paste.state = Paste::State::AwaitingNotify;
+                paste.started = Clock::now();
+                paste.bytes = 0;
+            }
             xcb_flush(c);
-            paste.state = Paste::State::AwaitingNotify;
-            paste.started = Clock::now();
-            paste.bytes = 0;
         }
         pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {0, POLLIN, 0}};
         ::poll(fds, inputOpen ? 2 : 1, 2);
@@ -180,34 +200,36 @@ int main(int argc, char* argv[]) {
                     pingOut = false;
                     nextPing = pingSent + std::chrono::milliseconds(10);
                 }
-            } else if (type == XCB_SELECTION_NOTIFY &&
-                       paste.state == Paste::State::AwaitingNotify) {
+            } else if (type == XCB_SELECTION_NOTIFY) {
                 const auto* notify = reinterpret_cast<xcb_selection_notify_event_t*>(event);
-                xcb_atom_t got = XCB_ATOM_NONE;
-                if (notify->property != XCB_ATOM_NONE)
-                    paste.bytes = Paste::readProperty(c, own, atoms.target, &got);
-                if (got == atoms.incr) {
-                    paste.bytes = 0;
-                    paste.state = Paste::State::Incremental;
-                } else {
-                    pastes.push_back(msSince(paste.started));
-                    pasteBytes = std::max(pasteBytes, paste.bytes);
-                    paste.state = Paste::State::Idle;
-                    nextPaste = Clock::now() + std::chrono::milliseconds(long(pasteEvery * 1000));
-                }
-            } else if (type == XCB_PROPERTY_NOTIFY && paste.state == Paste::State::Incremental) {
-                const auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
-                if (property->atom == atoms.target && property->state == XCB_PROPERTY_NEW_VALUE) {
+                for (Paste& paste : round) {
+                    if (paste.state != Paste::State::AwaitingNotify ||
+                        (notify->property != paste.property && notify->property != XCB_ATOM_NONE))
+                        continue;
+                    // A refusal names no property: it is taken for the first paste waiting.
                     xcb_atom_t got = XCB_ATOM_NONE;
-                    const long piece = Paste::readProperty(c, own, atoms.target, &got);
-                    paste.bytes += piece;
-                    if (piece == 0) {
-                        pastes.push_back(msSince(paste.started));
-                        pasteBytes = std::max(pasteBytes, paste.bytes);
-                        paste.state = Paste::State::Idle;
-                        nextPaste =
-                            Clock::now() + std::chrono::milliseconds(long(pasteEvery * 1000));
+                    if (notify->property != XCB_ATOM_NONE)
+                        paste.bytes = Paste::readProperty(c, own, paste.property, &got);
+                    if (got == atoms.incr) {
+                        paste.bytes = 0;
+                        paste.state = Paste::State::Incremental;
+                    } else {
+                        done(paste);
                     }
+                    break;
+                }
+            } else if (type == XCB_PROPERTY_NOTIFY) {
+                const auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
+                for (Paste& paste : round) {
+                    if (paste.state != Paste::State::Incremental ||
+                        property->atom != paste.property ||
+                        property->state != XCB_PROPERTY_NEW_VALUE)
+                        continue;
+                    xcb_atom_t got = XCB_ATOM_NONE;
+                    const long piece = Paste::readProperty(c, own, paste.property, &got);
+                    paste.bytes += piece;
+                    if (piece == 0)
+                        done(paste);
                 }
             }
             std::free(event);
@@ -218,8 +240,9 @@ int main(int argc, char* argv[]) {
     // A ping still unanswered counts with the time it has waited so far.
     if (pingOut)
         pings.push_back(msSince(pingSent));
-    if (paste.state != Paste::State::Idle)
-        pastes.push_back(msSince(paste.started));
+    for (const Paste& paste : round)
+        if (paste.state != Paste::State::Idle)
+            pastes.push_back(msSince(paste.started));
 
     std::vector<double> sorted = pings;
     std::sort(sorted.begin(), sorted.end());
