@@ -243,6 +243,14 @@ private slots:
         QCOMPARE(incremental, vmx::kMaxSelectionTransfers);
     }
 
+    // Only text is handed over: MULTIPLE, whose pairs a hostile program chooses, is refused.
+    void otherTargetsOfLargeTextsAreRefused() {
+        QGuiApplication::clipboard()->setText(numberedText(1024 * 1024), QClipboard::Selection);
+        const Paste paste = pasteFromOtherProgram(XCB_ATOM_PRIMARY, "MULTIPLE");
+        QVERIFY(paste.complete);
+        QCOMPARE(paste.type, xcb_atom_t(XCB_ATOM_NONE));
+    }
+
     void smallTextsComeAtOnce() {
         const QString text = numberedText(10'000);
         QGuiApplication::clipboard()->setText(text, QClipboard::Selection);

@@ -158,7 +158,8 @@ private:
         if ((request.requestor & ~setup->resource_id_mask) == setup->resource_id_base)
             return true;
         const auto found = std::find(atoms_.begin() + Utf8String, atoms_.end(), request.target);
-        const bool latin1 = request.target == XCB_ATOM_STRING || found >= atoms_.begin() + Text;
+        const bool latin1 = request.target == XCB_ATOM_STRING ||
+                            (found != atoms_.end() && found >= atoms_.begin() + Text);
         // A requestor that names no property is an old one: the target is the property.
         const xcb_atom_t property =
             request.property != XCB_ATOM_NONE ? request.property : request.target;
