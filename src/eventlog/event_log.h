@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QString>
 
+#include "protocol/hex_text.h"
+
 #include <functional>
 
 namespace vmx {
@@ -50,6 +52,8 @@ private:
 };
 
 // Bytes as the log writes them: upper-case hex pairs separated by blanks.
-QString hexPairs(QByteArrayView bytes);
+inline QString hexPairs(QByteArrayView bytes) {
+    return hexText(bytes, kHexPairs);
+}
 
 } // namespace vmx
