@@ -1,12 +1,12 @@
 #pragma once
 
+#include "protocol/hex_text.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
 #include <QFile>
 #include <QString>
-
-#include "protocol/hex_text.h"
 
 #include <functional>
 
