@@ -1,4 +1,5 @@
 #include "protocol/command_frame.h"
+#include "protocol/hex_text.h"
 
 #include <QTest>
 
@@ -285,6 +286,25 @@ private slots:
         frame.endByte = 3;
         QCOMPARE(vmx::sendingOrder(frame), QByteArray::fromHex("07 30 31 00 41 42 30 41 03"));
         QCOMPARE(vmx::echoText(frame), QStringLiteral("7 30 31 0 41 42 30 41 3"));
+    }
+
+    // The three forms bytes take as hex text: the log's and the simulator's pairs, the echo
+    // without leading zeros, a record's packed lower case. Byte 0, a letter digit and 0xFF
+    // in each.
+    void hexStyles_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("pairs") << 0 << QStringLiteral("00 07 3A FF");
+        QTest::newRow("echo") << 1 << QStringLiteral("0 7 3A FF");
+        QTest::newRow("packed") << 2 << QStringLiteral("00073aff");
+    }
+
+    void hexStyles() {
+        QFETCH(int, style);
+        QFETCH(QString, text);
+        const vmx::HexStyle styles[] = {vmx::kHexPairs, vmx::kHexEcho, vmx::kHexPacked};
+        QCOMPARE(vmx::hexText(QByteArray::fromHex("00073aff"), styles[style]), text);
+        QCOMPARE(vmx::hexText(QByteArray(), styles[style]), QString());
     }
 };
 

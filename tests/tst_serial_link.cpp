@@ -318,34 +318,18 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(joined(spy), all, 3000);
     }
 
-    void deviceThatGoesAwayClosesThePortAndIsHeardNoMore() {
-        FourPorts ports;
-        QVERIFY(ports.isValid());
-        SerialLink link;
-        QSignalSpy received(&link, &SerialLink::bytesArrived);
-        QSignalSpy lost(&link, &SerialLink::lost);
-        QSignalSpy errors(&link.port(), &QSerialPort::errorOccurred);
-        QVERIFY(link.prepare(target(0, 3, 1)));
-        ports.pty(1).closeMaster();
-        QVERIFY(lost.wait(3000));
-        QVERIFY(!link.isOpen());
-
-        // Closed means no longer watched: the port reports nothing more.
-        errors.clear();
-        QVERIFY(!lost.wait(200));
-        QCOMPARE(errors.count(), 0);
-        QCOMPARE(received.count(), 0);
-        QCOMPARE(lost.count(), 1);
-
-        // Preparing again opens afresh: the missing device fails, another port works.
-        QVERIFY(!link.prepare(target(0, 3, 1)));
-        QVERIFY(link.prepare(target(1, 3, 1)));
-        QVERIFY(ports.pty(2).writeMaster(bytes({0x06})));
-        QVERIFY(received.wait(3000));
-        QCOMPARE(lost.count(), 1);
+    // The device on COM1 goes away (the far end closed). Left alone, the link closes the port,
+    // says so once and hears nothing more from it, and a later prepare opens afresh: COM1 fails
+    // while its device is gone. A prepare of COM2 made after the hang-up's first report, before
+    // the close that report queues has run, is never closed by it. Either way COM2 then works.
+    void deviceThatGoesAwayIsClosedButNeverAPortOpenedSince_data() {
+        QTest::addColumn<bool>("reopenBeforeTheClose");
+        QTest::newRow("left alone, then prepared again") << false;
+        QTest::newRow("COM2 prepared before the close runs") << true;
     }
 
-    void lostDeviceNeverClosesAPortOpenedSince() {
+    void deviceThatGoesAwayIsClosedButNeverAPortOpenedSince() {
+        QFETCH(bool, reopenBeforeTheClose);
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
@@ -353,16 +337,29 @@ private slots:
         QSignalSpy lost(&link, &SerialLink::lost);
         QSignalSpy errors(&link.port(), &QSerialPort::errorOccurred);
         QVERIFY(link.prepare(target(0, 3, 1)));
-        // The first report of the hang-up queues the close; COM2 is opened before it runs.
         ports.pty(1).closeMaster();
-        QVERIFY(errors.wait(3000));
+        if (reopenBeforeTheClose) {
+            QVERIFY(errors.wait(3000));
+        } else {
+            QVERIFY(lost.wait(3000));
+            QVERIFY(!link.isOpen());
+            // Closed means no longer watched: the port reports nothing more.
+            errors.clear();
+            QVERIFY(!lost.wait(200));
+            QCOMPARE(errors.count(), 0);
+            QCOMPARE(received.count(), 0);
+            QCOMPARE(lost.count(), 1);
+            QVERIFY(!link.prepare(target(0, 3, 1)));
+        }
         const qsizetype lostBefore = lost.count();
         QVERIFY(link.prepare(target(1, 3, 1)));
-        QVERIFY(!lost.wait(200));
-        QVERIFY(link.isOpen());
-        QCOMPARE(lost.count(), lostBefore);
-        QVERIFY(ports.pty(2).writeMaster(bytes({0x15})));
+        if (reopenBeforeTheClose) {
+            QVERIFY(!lost.wait(200));
+            QVERIFY(link.isOpen());
+        }
+        QVERIFY(ports.pty(2).writeMaster(bytes({0x06})));
         QVERIFY(received.wait(3000));
+        QCOMPARE(lost.count(), lostBefore);
     }
 
     void receivesAgainAfterReopening() {

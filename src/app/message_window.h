@@ -18,14 +18,13 @@ namespace vmx {
 // characters of them as shown.
 struct MessageWindowLimits {
     // When the widest line goes, the text box measures every line again, making a layout for
-    // each one not shown yet: about 1 µs a line under a flood, so 25,000 lines hold the window
-    // some 25 ms where 100,000 held it over 100 ms.
+    // each one not shown yet, so the cost of that grows with the lines kept (figures in
+    // docs/benchmarks.md).
     int lines = 25'000;
     int characters = 32 * 1024 * 1024;
     // The text box copies all of its text whenever as much has been removed from its start as
-    // it holds (it keeps removed text until then); that copy holds the window for about 7 ns a
-    // character on an idle processor and twice that under a flood. 2 Mi characters keep it
-    // near 15 to 30 ms.
+    // it holds (it keeps removed text until then), so that copy grows with the characters
+    // shown (figures in docs/benchmarks.md).
     int shownCharacters = 2 * 1024 * 1024;
 };
 
@@ -41,9 +40,9 @@ struct MessageWindowLimits {
 //
 // A line longer than kShownCharacters is shown shortened: its first kShownCharacters characters
 // and then a marker saying how many are left out. Qt shapes a line as a whole to measure and
-// paint it, and a line of tens of thousands of characters would hold the window for tens of
-// milliseconds each time. The window keeps every line as received, so reading the text back and
-// copying a selection (in a MessageView) give every line whole.
+// paint it, and a line of tens of thousands of characters would hold the window each time. The
+// window keeps every line as received, so reading the text back and copying a selection (in a
+// MessageView) give every line whole.
 class MessageWindow : public QObject {
     Q_OBJECT
 public:

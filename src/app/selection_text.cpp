@@ -41,7 +41,7 @@ qsizetype shownSize(unsigned char byte) {
 // The texts are made one after another in a thread of their own. Qt's painting hands parts of
 // large fills to the application's shared thread pool and waits for them: texts made there
 // (Ctrl+A and Ctrl+C make two of a whole window at once) took every thread of it on a 2-core
-// machine and held the window's paint for 200 ms.
+// machine and held the window's paint (figures in docs/benchmarks.md).
 QThreadPool& makers() {
     static QThreadPool pool;
     pool.setMaxThreadCount(1);

@@ -2,6 +2,7 @@
 
 #include "eventlog/event_log.h"
 #include "protocol/display_text.h"
+#include "protocol/hex_text.h"
 #include "supervision/reply_watchdog.h"
 
 #include <QJsonDocument>
@@ -71,7 +72,7 @@ std::optional<QString> recordHeader(RecordFormat format) {
 
 QString formatRecord(RecordFormat format, const ExchangeRecord& record) {
     const QString shown = singleLineText(record.payload);
-    const QString hex = QString::fromLatin1(record.payload.toHex());
+    const QString hex = hexText(record.payload, kHexPacked);
     switch (format) {
     case RecordFormat::Text:
         switch (record.outcome) {

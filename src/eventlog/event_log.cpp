@@ -12,10 +12,6 @@
 
 namespace vmx {
 
-QString hexPairs(QByteArrayView bytes) {
-    return QString::fromLatin1(bytes.toByteArray().toHex(' ').toUpper());
-}
-
 bool EventLog::open(const QString& path, Warning warn) {
     warn_ = std::move(warn);
     path_ = path;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/hex_text.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
@@ -50,6 +52,8 @@ private:
 };
 
 // Bytes as the log writes them: upper-case hex pairs separated by blanks.
-QString hexPairs(QByteArrayView bytes);
+inline QString hexPairs(QByteArrayView bytes) {
+    return hexText(bytes, kHexPairs);
+}
 
 } // namespace vmx

@@ -1,6 +1,7 @@
 #include "protocol/command_frame.h"
 
 #include "protocol/decimal_text.h"
+#include "protocol/hex_text.h"
 
 #include <cmath>
 
@@ -110,20 +111,7 @@ QByteArray sendingOrder(const CommandFrame& frame) {
 }
 
 QString echoText(const CommandFrame& frame) {
-    // Every SEND builds it: digits from a table rather than a string per byte.
-    static constexpr char kHexDigits[] = "0123456789ABCDEF";
-    const QByteArray bytes = sendingOrder(frame);
-    QString text;
-    text.reserve(bytes.size() * 3);
-    for (const char byte : bytes) {
-        const auto value = std::uint8_t(byte);
-        if (!text.isEmpty())
-            text += QLatin1Char(' ');
-        if (value >= 16)
-            text += QLatin1Char(kHexDigits[value >> 4]);
-        text += QLatin1Char(kHexDigits[value & 15]);
-    }
-    return text;
+    return hexText(sendingOrder(frame), kHexEcho);
 }
 
 } // namespace vmx

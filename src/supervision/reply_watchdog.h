@@ -19,7 +19,8 @@ inline const QString kNoAnswerMessage = QStringLiteral(" Communication fail with
 class ReplyWatchdog : public QObject {
     Q_OBJECT
 public:
-    // The period is a seam for tests; the program always uses kReplyTimeout.
+    // The window always waits kReplyTimeout; velmarixon-send waits what --timeout-ms says
+    // (kReplyTimeout unless given, 300 ms for --scan); tests choose shorter periods.
     explicit ReplyWatchdog(std::chrono::milliseconds armedPeriod = kReplyTimeout,
                            QObject* parent = nullptr);
 

@@ -1,15 +1,16 @@
 #include "device_sim/byte_text.h"
 
+#include "protocol/hex_text.h"
+
 #include <QByteArray>
 
 namespace vmx::sim {
 
 QString hexBytes(QByteArrayView bytes) {
-    return QString::fromLatin1(bytes.toByteArray().toHex(' ').toUpper());
+    return hexText(bytes, kHexPairs);
 }
 
 QString printableBytes(QByteArrayView bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     QString text;
     text.reserve(bytes.size());
     for (const char byte : bytes) {
@@ -18,8 +19,7 @@ QString printableBytes(QByteArrayView bytes) {
             text.append(QLatin1Char(byte));
         } else {
             text.append(QLatin1String("\\x"));
-            text.append(QLatin1Char(kDigits[value >> 4]));
-            text.append(QLatin1Char(kDigits[value & 0x0F]));
+            text.append(hexText(QByteArrayView(&byte, 1), kHexPairs));
         }
     }
     return text;
