@@ -20,8 +20,8 @@ namespace {
 
 vmx::ExchangeRequest request() {
     vmx::ExchangeRequest request;
-    request.target.serialPort = 1;
-    request.target.line = vmx::lineSettings(vmx::BaudRate::Baud19200, vmx::LineFormat::E71);
+    request.target = vmx::SerialTarget{
+        1, {}, vmx::lineSettings(vmx::BaudRate::Baud19200, vmx::LineFormat::E71), false};
     request.addressText = QStringLiteral("02");
     request.commandText = QStringLiteral("RD");
     return request;

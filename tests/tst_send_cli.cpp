@@ -193,22 +193,23 @@ private slots:
             vmx::planSend(vmx::parseCommandLine({"velmarixon-send"}), settings);
         QVERIFY(planned.plan);
         const vmx::ExchangeRequest& request = planned.plan->request;
-        QCOMPARE(request.link, vmx::LinkKind::Serial);
-        QCOMPARE(request.target.serialPort, 1);
-        QCOMPARE(request.target.line->baudRate, 2400);
+        QCOMPARE(request.link(), vmx::LinkKind::Serial);
+        QCOMPARE(std::get<vmx::SerialTarget>(request.target).serialPort, 1);
+        QCOMPARE(std::get<vmx::SerialTarget>(request.target).line->baudRate, 2400);
         QCOMPARE(request.addressText, QStringLiteral("2.5"));
-        QCOMPARE(request.target.localUdpPort, vmx::kLocalUdpPort);
 
         planned = vmx::planSend(vmx::parseCommandLine({"velmarixon-send", "--port", "com4",
                                                        "--baud", "1200", "--format", "N81"}),
                                 settings);
-        QCOMPARE(planned.plan->request.target.serialPort, 4);
-        QCOMPARE(planned.plan->request.target.line->baudRate, 1200);
-        QCOMPARE(planned.plan->request.target.line->parity, QSerialPort::NoParity);
+        QCOMPARE(std::get<vmx::SerialTarget>(planned.plan->request.target).serialPort, 4);
+        QCOMPARE(std::get<vmx::SerialTarget>(planned.plan->request.target).line->baudRate, 1200);
+        QCOMPARE(std::get<vmx::SerialTarget>(planned.plan->request.target).line->parity,
+                 QSerialPort::NoParity);
         planned = vmx::planSend(
             vmx::parseCommandLine({"velmarixon-send", "--port", "/dev/ttyUSB0"}), settings);
-        QCOMPARE(planned.plan->request.target.serialPath, QStringLiteral("/dev/ttyUSB0"));
-        QCOMPARE(planned.plan->request.link, vmx::LinkKind::Serial);
+        QCOMPARE(std::get<vmx::SerialTarget>(planned.plan->request.target).serialPath,
+                 QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(planned.plan->request.link(), vmx::LinkKind::Serial);
     }
 
     // Output that cannot be written is an error, never a success: a full disk, a closed

@@ -40,11 +40,14 @@ struct CommandLine {
 
     QString settingsPath; // --settings; empty: velmarixon.ini in the current folder, if any
 
-    // --port, --baud, --format as the option button the window would have chosen (its index
-    // in kOptionButtons); a device path chooses COM1's button and names the device.
-    std::optional<int> portButton, baudButton, formatButton;
+    // --port as the option button the window would have chosen (its index in kOptionButtons);
+    // a device path chooses COM1's button and names the device.
+    std::optional<int> portButton;
+    std::optional<BaudRate> baud;
+    std::optional<LineFormat> format;
     QString serialPath;                       // --port with a device path
-    std::optional<QString> ipAddress, ipPort; // --port udp:HOST:PORT
+    std::optional<QString> ipAddress, ipPort; // --port udp:HOST:PORT or udp://HOST:PORT
+    std::optional<LinkTarget> endpoint;       // --port socket://HOST:PORT, rfc2217://HOST:PORT
     std::optional<QString> address, command;
     std::optional<quint16> localPort;
     std::optional<int> timeoutMs, count, intervalMs;

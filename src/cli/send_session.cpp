@@ -1,7 +1,7 @@
 #include "cli/send_session.h"
 
 #include "cli/record_sink.h"
-#include "links/serial_link.h"
+#include "links/link_kinds.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -112,10 +112,7 @@ QString SendSession::currentAddress() const {
 }
 
 QString SendSession::portName() const {
-    const LinkTarget& target = plan_.request.target;
-    if (plan_.request.link == LinkKind::Udp)
-        return target.ipAddress + u':' + target.ipPort;
-    return target.serialPath.isEmpty() ? serialPortPath(target.serialPort) : target.serialPath;
+    return endpointText(plan_.request.target);
 }
 
 void SendSession::sendNext() {
@@ -130,8 +127,9 @@ void SendSession::sendNext() {
                                .arg(plan_.scan->last));
     ExchangeRequest request = plan_.request;
     request.addressText = currentAddress();
-    if (!request.target.serialPath.isEmpty())
-        request.target.serialPath = resolvedDevice(request.target.serialPath);
+    if (auto* serial = std::get_if<SerialTarget>(&request.target);
+        serial && !serial->serialPath.isEmpty())
+        serial->serialPath = resolvedDevice(serial->serialPath);
     sinceSend_.start();
     awaiting_ = true;
     // A failure has been recorded through `failed` by the time send() returns.
@@ -159,7 +157,7 @@ void SendSession::dropWaitingBytes() {
     // prepared and before rxBuffer is emptied and the frame written: the bytes waiting now are
     // read here, so that SEND drops them with its rxBuffer and they are recorded as late.
     // Between the exchanges of a run the event loop reads the open port anyway.
-    if (plan_.request.link != LinkKind::Serial || portOpened_)
+    if (!linkKind(plan_.request.link()).stream || portOpened_)
         return;
     portOpened_ = true;
     draining_ = true;
