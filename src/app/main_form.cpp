@@ -141,6 +141,10 @@ void MainForm::send() {
 }
 
 ExchangeRequest MainForm::sendRequest() const {
+    return exchangeRequest(linkChoices());
+}
+
+LinkChoices MainForm::linkChoices() const {
     LinkChoices choices;
     choices.link = link_;
     choices.serialPort = serialPort_;
@@ -150,7 +154,7 @@ ExchangeRequest MainForm::sendRequest() const {
     choices.ipPort = ipPortBox_->text();
     choices.commandText = commandBox_->text();
     choices.addressText = addressBox_->text();
-    return exchangeRequest(choices);
+    return choices;
 }
 
 void MainForm::serialReceived(const QByteArray& chunk) {

@@ -72,38 +72,18 @@ const QByteArray& WindowFixture::rxBuffer() const {
 }
 
 float portSelect(const MainForm& form) {
-    const ExchangeRequest request = form.sendRequest();
-    const auto* serial = std::get_if<SerialTarget>(&request.target);
-    return serial ? float(serial->serialPort - 1) : 99.0f;
+    const LinkChoices choices = form.linkChoices();
+    return choices.link == LinkKind::Udp ? 99.0f : float(choices.serialPort - 1);
 }
-
-namespace {
-
-// The line settings a request carries, whichever kind reads them.
-std::optional<LineSettings> lineOf(const ExchangeRequest& request) {
-    if (const auto* serial = std::get_if<SerialTarget>(&request.target))
-        return serial->line;
-    if (const auto* rfc2217 = std::get_if<Rfc2217Target>(&request.target))
-        return rfc2217->line;
-    return std::nullopt;
-}
-
-} // namespace
 
 float baudSelect(const MainForm& form) {
-    const auto line = lineOf(form.sendRequest());
-    const qint32 rates[] = {1200, 2400, 9600, 19200};
-    for (int i = 0; line && i < 4; ++i)
-        if (line->baudRate == rates[i])
-            return float(i);
-    return -1.0f;
+    const LinkChoices choices = form.linkChoices();
+    return choices.format ? float(choices.baud) : -1.0f;
 }
 
 float comFormat(const MainForm& form) {
-    const auto line = lineOf(form.sendRequest());
-    if (!line)
-        return -1.0f;
-    return line->parity == QSerialPort::EvenParity ? 0.0f : 1.0f;
+    const LinkChoices choices = form.linkChoices();
+    return choices.format ? float(*choices.format) : -1.0f;
 }
 
 const SerialLink& serialLink(const MainForm& form) {
