@@ -15,6 +15,7 @@
 #include <QUdpSocket>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -304,6 +305,35 @@ private slots:
         ::kill(pid_t(send.processId()), SIGINT);
         QVERIFY(send.waitForFinished(5000));
         QCOMPARE(send.exitCode(), 3);
+    }
+
+    // COM1 stood for a link in the folder: while it is gone the exchanges are link errors on
+    // it, never frames to the machine's own port; back, it is polled again.
+    void aComLinkThatGoesAwayIsNoOtherPort() {
+        ScratchDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start({"serial"}));
+        QProcess send;
+        send.start(kSend, {"--port", "COM1", "--count", "0", "--interval-ms", "20", "--timeout-ms",
+                           "200", "--output", "jsonl"});
+        QVERIFY(send.waitForStarted());
+        QByteArray out;
+        const auto seen = [&out, &send](const char* outcome) {
+            out += send.readAllStandardOutput();
+            return out.count(QByteArray("\"outcome\":\"") + outcome + '"');
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= 2, 10000);
+        QVERIFY(::rename("COM1", "COM1.away") == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(seen("link-error") >= 2, 10000);
+        QVERIFY(::rename("COM1.away", "COM1") == 0);
+        const int repliesBefore = seen("reply");
+        QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= repliesBefore + 2, 10000);
+        ::kill(pid_t(send.processId()), SIGINT);
+        QVERIFY(send.waitForFinished(5000));
+        seen("");
+        QVERIFY2(!out.contains("ttyS"), out.constData());
+        QVERIFY2(out.contains("\"port\":\"" + QFile::encodeName(dir.filePath("COM1")) + '"'),
+                 out.constData());
     }
 
     // A script polling at speed pays for one open per run, not one per exchange.

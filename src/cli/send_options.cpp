@@ -43,9 +43,13 @@ const QString kDescription = QStringLiteral(
     "missing answer or a link error is reported and the run goes on: the next\n"
     "exchange opens the port afresh, so a device plugged back in is found again. A\n"
     "serial port stays open, its settings applied, between the exchanges of a run.\n"
-    "Bytes or datagrams left from an earlier exchange (an answer after its deadline),\n"
-    "and bytes waiting on a serial port when it opens, are dropped before the next\n"
-    "exchange and reported as a late record, never taken for its answer.\n"
+    "An answer is an exchange's own only when it comes in time and, for a reply, names\n"
+    "the exchange's address and command. Any other (an answer after its wait, another\n"
+    "address's reply, bytes waiting on a serial port when it opens) is reported as a\n"
+    "late record with the address it came from and how long after its frame, never\n"
+    "taken for an answer. After an exchange that got no answer the next frame waits\n"
+    "until the line has been quiet for --guard-ms (default 100), so that a late ACK or\n"
+    "NAK, which names no address, is late too.\n"
     "\n"
     "--output csv or jsonl writes one record per exchange, failures too: time, port,\n"
     "address, command, outcome (reply, ack, nak, no-answer, link-error, late),\n"
@@ -195,6 +199,12 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("interval-ms"),
         QStringLiteral("From the start of one exchange to the start of the next (default 0)."),
         QStringLiteral("ms"));
+    const QCommandLineOption guard(
+        QStringLiteral("guard-ms"),
+        QStringLiteral("After an exchange with no answer, how long the line must be quiet before "
+                       "the next frame (default %1); what arrives meanwhile is late.")
+            .arg(kGuardTime.count()),
+        QStringLiteral("ms"));
     const QCommandLineOption localPort(
         QStringLiteral("local-port"),
         QStringLiteral("UDP: the local port frames leave from and answers come to (default "
@@ -229,8 +239,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                        "--timeout-ms (default 300 here); prints the addresses that answer."),
         QStringLiteral("first-last"));
     parser.addOptions({help, version, port, baud, format, address, command, timeout, count,
-                       interval, localPort, echo, timestamps, settings, output, log, listPorts,
-                       scan});
+                       interval, guard, localPort, echo, timestamps, settings, output, log,
+                       listPorts, scan});
 
     CommandLine line;
     if (!parser.parse(arguments)) {
@@ -283,6 +293,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         {timeout, 1, 3600000, line.timeoutMs},
         {count, 0, 100000000, line.count},
         {interval, 0, 86400000, line.intervalMs},
+        {guard, 0, 60000, line.guardMs},
     };
     for (const auto& number : numbers) {
         if (!parser.isSet(number.option))
@@ -398,6 +409,8 @@ PlanResult planSend(const CommandLine& line, const Settings& settings) {
         plan.timeout = std::chrono::milliseconds(*line.timeoutMs);
     plan.count = line.count.value_or(1);
     plan.interval = std::chrono::milliseconds(line.intervalMs.value_or(0));
+    if (line.guardMs)
+        plan.guard = std::chrono::milliseconds(*line.guardMs);
     plan.echo = line.echo;
     plan.timestamps = line.timestamps;
     plan.output = line.output.value_or(RecordFormat::Text);

@@ -30,6 +30,9 @@ void logExchange(const Exchange& exchange, EventLog& log) {
                              break;
                          }
                      });
+    QObject::connect(&exchange, &Exchange::lateAnswer, &exchange, [&log](const QByteArray& answer) {
+        log.bytesEvent(QStringLiteral("late"), answer);
+    });
     QObject::connect(
         &exchange, &Exchange::leftoverDropped, &exchange,
         [&log](const QByteArray& bytes) { log.bytesEvent(QStringLiteral("dropped"), bytes); });

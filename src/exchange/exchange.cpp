@@ -108,6 +108,11 @@ void Exchange::receive(LinkKind from, const QByteArray& bytes) {
     const auto line = state_.reply.receive(bytes, state_.commandLength);
     if (!line)
         return;
+    if (ownAnswersOnly_ &&
+        (!watchdog_.isRunning() || !mayAnswer(state_.reply.answer(), sendingOrder(state_.frame)))) {
+        emit lateAnswer(state_.reply.answer());
+        return;
+    }
     watchdog_.disarm();
     const char last = state_.reply.lastChar();
     emit answered(last == kAck ? Answer::Ack : last == kNak ? Answer::Nak : Answer::Reply, *line);

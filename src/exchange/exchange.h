@@ -71,6 +71,12 @@ public:
     // The run is ending: the watchdog stops and no arrival is taken any more.
     void stop();
 
+    // velmarixon-send's rule (the window takes every completed answer): an answer is this
+    // SEND's only while its watchdog runs and when it names no other frame (a full reply with
+    // another address or command); any other is reported through `lateAnswer`, and the
+    // watchdog runs on.
+    void setOwnAnswersOnly(bool only) { ownAnswersOnly_ = only; }
+
     // Seam for tests and benchmarks: bytes handled as if `from` had received them.
     void receive(LinkKind from, const QByteArray& bytes);
 
@@ -88,6 +94,8 @@ signals:
     // A completed answer and its line for the message window ("ACK", "NAK" or the payload). The
     // watchdog is already disarmed.
     void answered(vmx::Answer answer, const QByteArray& line);
+    // With own answers only: a completed answer that is not the waiting SEND's, as collected.
+    void lateAnswer(const QByteArray& answer);
     // Bytes of no completed answer that a new SEND drops from rxBuffer.
     void leftoverDropped(const QByteArray& bytes);
     // SEND failed: the chosen link's message ("COM Port error", "udp connection error") and
@@ -109,6 +117,7 @@ private:
     bool sentNow_ = false;                   // the outcome of a SEND completed within send()
     ReplyWatchdog watchdog_;
     bool stopped_ = false;
+    bool ownAnswersOnly_ = false;
 };
 
 } // namespace vmx
