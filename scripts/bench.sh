@@ -4,8 +4,8 @@
 # plain Qt window, the message window's receive path, the idle cost of a serial device that went
 # away, velmarixon-send against a plain loop (also through ser2net over socket:// and
 # rfc2217://), and the UDP and serial floods. The round trip and the floods bind UDP port 5000,
-# so everything runs in a private network namespace of its own when the machine allows one. The machine and its load are printed first; each benchmark prints
-# the load around its own figures.
+# so everything runs in a private network namespace of its own when the machine allows one. The
+# machine and its load are printed first; each benchmark prints the load around its own figures.
 #
 #   scripts/bench.sh
 set -euo pipefail
