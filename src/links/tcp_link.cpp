@@ -39,6 +39,14 @@ TcpLink::TcpLink(HostResolver resolveHost, QObject* parent)
     connect(&socket_, &QTcpSocket::readyRead, this, &TcpLink::readArrived);
 }
 
+TcpLink::~TcpLink() {
+    // The socket reports its closing while it is destroyed, after this object's own parts are
+    // gone: nothing of it may reach them.
+    socket_.disconnect(this);
+    phase_ = Phase::Closed;
+    socket_.abort();
+}
+
 QString TcpLink::failureMessage() const {
     // Reached through a Com button: the window says what it says for a serial port.
     return kComPortError;

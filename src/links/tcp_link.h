@@ -32,6 +32,7 @@ public:
     // Host names are resolved through `resolveHost` on a thread of its own; the event loop
     // keeps running meanwhile. An address typed as such (IPv6 too) is never looked up.
     explicit TcpLink(HostResolver resolveHost = systemHostLookup, QObject* parent = nullptr);
+    ~TcpLink() override;
 
     QString failureMessage() const override;
     void prepare(const LinkTarget& target) override;
