@@ -1,6 +1,7 @@
 // Devices behind a serial device server: a real ser2net on 127.0.0.1 in front of the device
 // simulator's pseudo-terminal, reached by velmarixon-send and by the window through socket://
 // and rfc2217:// endpoints; and servers that refuse or never answer.
+#include "cli/send_options.h"
 #include "exchange/exchange.h"
 #include "links/link_kinds.h"
 #include "support/fake_resolver.h"
@@ -27,6 +28,7 @@
 
 using namespace std::chrono_literals;
 using namespace vmx::test;
+using vmx::Settings;
 
 namespace {
 
@@ -63,21 +65,25 @@ struct Bench {
 // A server that takes connections and never says a word: no Telnet negotiation, no data.
 class SilentServer {
 public:
-    bool listen() {
+    bool listen(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost)) {
         QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
             while (QTcpSocket* socket = server_.nextPendingConnection())
                 socket->setParent(&server_);
         });
-        return server_.listen(QHostAddress::LocalHost, 0);
+        host_ = address.protocol() == QAbstractSocket::IPv6Protocol
+                    ? u'[' + address.toString() + u']'
+                    : address.toString();
+        return server_.listen(address, 0);
     }
     QString url(const char* scheme) const {
-        return QStringLiteral("%1://127.0.0.1:%2")
-            .arg(QLatin1String(scheme))
+        return QStringLiteral("%1://%2:%3")
+            .arg(QLatin1String(scheme), host_)
             .arg(server_.serverPort());
     }
 
 private:
     QTcpServer server_;
+    QString host_;
 };
 
 // A server that greets every connection with `bytes`, then closes it or not.
@@ -238,13 +244,18 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("accepts, never negotiates") << true << QStringLiteral("timed out");
         QTest::newRow("nothing listens") << false << QStringLiteral("connection refused");
+        QTest::newRow("IPv6 in brackets, accepts, never negotiates")
+            << true << QStringLiteral("timed out");
     }
     void unansweringServersEndWithTheLinkError() {
         QFETCH(bool, silent);
         QFETCH(QString, reason);
         ScratchDir dir;
         SilentServer server;
-        QVERIFY(server.listen());
+        const bool ipv6 = QByteArray(QTest::currentDataTag()).startsWith("IPv6");
+        if (!server.listen(
+                QHostAddress(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost)))
+            QSKIP("no loopback address of that family here");
         const QString url = silent ? server.url("rfc2217")
                                    : QStringLiteral("rfc2217://127.0.0.1:%1").arg(closedPort());
         QElapsedTimer clock;
@@ -255,6 +266,81 @@ private slots:
         QVERIFY(clock.elapsed() < 10000);
         QVERIFY2(run.err.join(u'\n').contains(url + QStringLiteral(": ") + reason),
                  qPrintable(run.err.join(u'\n')));
+    }
+
+    // The command line's endpoints: each scheme's kind and parts, the line settings for the one
+    // that sets them, and a clear usage error for what is no endpoint.
+    void commandLineEndpoints() {
+        Settings settings;
+        settings.iniCommand = QStringLiteral("RD");
+        const auto plan = [&](const QStringList& arguments) {
+            return vmx::planSend(vmx::parseCommandLine(QStringList{"velmarixon-send"} + arguments),
+                                 settings);
+        };
+        auto planned =
+            plan({"--port", "rfc2217://[::1]:4001", "--baud", "19200", "--format", "E71"});
+        QVERIFY2(planned.plan, qPrintable(planned.error));
+        const auto& rfc2217 = std::get<vmx::Rfc2217Target>(planned.plan->request.target);
+        QCOMPARE(rfc2217.endpoint.host, QStringLiteral("::1"));
+        QCOMPARE(rfc2217.endpoint.port, quint16(4001));
+        QCOMPARE(rfc2217.line, vmx::lineSettings(vmx::BaudRate::Baud19200, vmx::LineFormat::E71));
+        planned = plan({"--port", "socket://gateway-7:4002"});
+        QCOMPARE(std::get<vmx::TcpTarget>(planned.plan->request.target).endpoint.text,
+                 QStringLiteral("socket://gateway-7:4002"));
+        planned = plan({"--port", "udp://127.0.0.1:6000", "--local-port", "0"});
+        const auto& udp = std::get<vmx::UdpTarget>(planned.plan->request.target);
+        QCOMPARE(udp.ipAddress + u':' + udp.ipPort, QStringLiteral("127.0.0.1:6000"));
+        QCOMPARE(udp.localUdpPort, quint16(0));
+        for (const char* bad : {"rfc2217://127.0.0.1", "socket://:4001", "rfc2217://[::1:4001",
+                                "socket://127.0.0.1:65536", "rfc2217://[127.0.0.1]:4001"}) {
+            const vmx::CommandLine line = vmx::parseCommandLine({"velmarixon-send", "--port", bad});
+            QVERIFY2(line.error.contains(u"HOST:PORT"), bad);
+        }
+    }
+
+    // A host name goes through the look-up without holding the thread; a name server that
+    // never answers ends in the connect bound.
+    void hostNamesAreLookedUpAside() {
+        ScratchDir dir;
+        Bench bench;
+        QVERIFY(bench.start());
+        FakeResolver names;
+        names.know(QStringLiteral("gateway-7"), {QHostAddress::LocalHost});
+        names.answerLate(QStringLiteral("slow-gateway"), 20s);
+        vmx::Exchange exchange(names.resolver(), 3000ms);
+        QSignalSpy answered(&exchange, &vmx::Exchange::answered);
+        QSignalSpy failed(&exchange, &vmx::Exchange::failed);
+        const QString url = QStringLiteral("socket://gateway-7:%1").arg(bench.server->rawPort());
+        QVERIFY(exchange.send({vmx::TcpTarget{vmx::typedEndpoint(url)->endpoint},
+                               QStringLiteral("1"), QStringLiteral("RD")}));
+        QVERIFY(answered.wait(5000));
+        QCOMPARE(answered.at(0).at(1).toByteArray(), QByteArray("12.5"));
+
+        const QString slow =
+            QStringLiteral("socket://slow-gateway:%1").arg(bench.server->rawPort());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(exchange.send({vmx::TcpTarget{vmx::typedEndpoint(slow)->endpoint},
+                               QStringLiteral("1"), QStringLiteral("RD")}));
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(failed.wait(10000));
+        QVERIFY2(failed.at(0).at(1).toString().startsWith(slow + QStringLiteral(": timed out")),
+                 qPrintable(failed.at(0).at(1).toString()));
+        names.release();
+    }
+
+    // --list-ports tells where each COMn leads, a device server's endpoint included.
+    void listPortsShowsDeviceServers() {
+        ScratchDir dir;
+        QFile com2(dir.filePath(QStringLiteral("COM2")));
+        QVERIFY(com2.open(QIODevice::WriteOnly));
+        com2.write("rfc2217://127.0.0.1:4001\n");
+        com2.close();
+        const ProgramRun run = runProgram(kSend, {"--list-ports"});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(
+            run.out.contains(QStringLiteral("  COM2 -> rfc2217://127.0.0.1:4001 (device server)")),
+            qPrintable(run.out.join(u'\n')));
     }
 
     // What a broken or hostile server sends ends the SEND with the link error naming the
