@@ -157,6 +157,7 @@ private slots:
         QTest::newRow("udp port 0") << QStringList{"--port", "udp:127.0.0.1:0"} << "udp:HOST";
         QTest::newRow("timeout 0") << QStringList{"--timeout-ms", "0"} << "--timeout-ms";
         QTest::newRow("negative count") << QStringList{"--count", "-1"} << "--count";
+        QTest::newRow("guard") << QStringList{"--guard-ms", "60001"} << "--guard-ms";
         QTest::newRow("local port") << QStringList{"--local-port", "65536"} << "--local-port";
         QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << "speed";
         QTest::newRow("stray word") << QStringList{"COM1"} << "COM1";
