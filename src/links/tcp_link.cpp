@@ -2,6 +2,12 @@
 
 #include "links/serial_link.h"
 
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 namespace vmx {
 
 namespace {
@@ -174,11 +180,24 @@ void TcpLink::connectionClosed() {
 }
 
 void TcpLink::readArrived() {
+    acknowledgeNow();
     // The read buffer holds at most kReadBufferBytes, so one turn takes at most that much; the
     // socket reports again for the rest.
     const QByteArray bytes = socket_.read(kReadBufferBytes);
     if (!bytes.isEmpty() && phase_ != Phase::Closed)
         takeBytes(bytes);
+}
+
+void TcpLink::acknowledgeNow() {
+#ifdef Q_OS_LINUX
+    // A server's answers come in small pieces, and a server that waits for each piece to be
+    // acknowledged before it sends the next (Nagle's rule, ser2net's default) would otherwise
+    // wait out this side's delayed acknowledgement, 40 ms, once per piece: the negotiation took
+    // 45 ms instead of 2. Asking for a quick acknowledgement sends the one pending now; the
+    // system falls back to delaying them by itself, so it is asked after every read.
+    const int on = 1;
+    ::setsockopt(int(socket_.socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
 }
 
 void TcpLink::takeBytes(const QByteArray& bytes) {

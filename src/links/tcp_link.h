@@ -73,6 +73,7 @@ private:
     void socketFailed(QAbstractSocket::SocketError error);
     void connectionClosed();
     void readArrived();
+    void acknowledgeNow();
     void limitReached();
     void close();
 
