@@ -122,7 +122,7 @@ bool readPort(const QString& text, CommandLine& line) {
             line.ipAddress = typed->endpoint.host;
             line.ipPort = QString::number(typed->endpoint.port);
         } else {
-            line.endpoint = typed->row->fromEndpoint(typed->endpoint, std::nullopt);
+            line.endpoint = typed;
         }
         return true;
     }

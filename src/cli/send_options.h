@@ -2,6 +2,7 @@
 
 #include "cli/exchange_record.h"
 #include "exchange/exchange.h"
+#include "links/link_kinds.h"
 #include "settings/settings_codec.h"
 #include "supervision/reply_watchdog.h"
 
@@ -52,7 +53,7 @@ struct CommandLine {
     std::optional<LineFormat> format;
     QString serialPath;                       // --port with a device path
     std::optional<QString> ipAddress, ipPort; // --port udp:HOST:PORT or udp://HOST:PORT
-    std::optional<LinkTarget> endpoint;       // --port socket://HOST:PORT, rfc2217://HOST:PORT
+    std::optional<TypedEndpoint> endpoint;    // --port socket://HOST:PORT, rfc2217://HOST:PORT
     std::optional<QString> address, command;
     std::optional<quint16> localPort;
     std::optional<int> timeoutMs, count, intervalMs, guardMs;

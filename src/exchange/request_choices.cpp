@@ -2,6 +2,7 @@
 
 #include "links/device_server_file.h"
 #include "links/line_settings.h"
+#include "links/link_kinds.h"
 
 namespace vmx {
 
@@ -15,24 +16,12 @@ std::optional<LineSettings> lineOf(const LinkChoices& choices) {
 
 LinkTarget targetOf(const LinkChoices& choices) {
     const std::optional<LineSettings> line = lineOf(choices);
-    if (choices.endpoint) {
-        LinkTarget target = *choices.endpoint;
-        if (auto* rfc2217 = std::get_if<Rfc2217Target>(&target))
-            rfc2217->line = line;
-        if (auto* udp = std::get_if<UdpTarget>(&target))
-            udp->localUdpPort = choices.localUdpPort;
-        return target;
-    }
-    switch (choices.link) {
-    case LinkKind::Serial:
-        break;
-    case LinkKind::Udp:
+    if (choices.endpoint)
+        return choices.endpoint->row->fromEndpoint(choices.endpoint->endpoint, line);
+    // Of the port buttons only UDP's reads the IP boxes; a device server has no button of its
+    // own (a COMn file or the command line names it), so every other button is a Com button.
+    if (choices.link == LinkKind::Udp)
         return UdpTarget{choices.ipAddress, choices.ipPort, choices.localUdpPort};
-    case LinkKind::Tcp:
-    case LinkKind::Rfc2217:
-        // No button chooses these: a COMn file or the command line names their endpoint.
-        break;
-    }
     if (choices.serialPath.isEmpty()) {
         if (auto server = deviceServerFile(choices.serialPort, line))
             return *server;

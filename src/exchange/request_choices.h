@@ -2,6 +2,7 @@
 
 #include "exchange/exchange.h"
 #include "links/link_choice.h"
+#include "links/link_kinds.h"
 #include "links/link_target.h"
 
 #include <QString>
@@ -26,7 +27,7 @@ struct LinkChoices {
     // The command line's: a serial device instead of the numbered port, an endpoint instead of
     // the port button, one opening kept for the run, the local UDP port.
     QString serialPath;
-    std::optional<LinkTarget> endpoint;
+    std::optional<TypedEndpoint> endpoint;
     bool keepOpen = false;
     quint16 localUdpPort = kLocalUdpPort;
 };
