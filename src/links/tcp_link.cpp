@@ -229,6 +229,13 @@ bool TcpLink::write(QByteArrayView frame) {
         failureDetail_ = endpoint_.text + QStringLiteral(": ") + socket_.errorString();
         return false;
     }
+    // A server that reads nothing would have every frame of a long poll kept here.
+    if (socket_.bytesToWrite() > kUnsentLimitBytes) {
+        const QString reason = QStringLiteral("the server takes nothing that is sent to it");
+        dropConnection(reason);
+        failureDetail_ = endpoint_.text + QStringLiteral(": ") + reason;
+        return false;
+    }
     // Out now, without waiting for the event loop: the round trip starts here.
     socket_.flush();
     return true;
