@@ -15,6 +15,8 @@ constexpr std::uint8_t kIac = 255;
 
 // Options.
 constexpr std::uint8_t kBinary = 0;   // RFC 856
+constexpr std::uint8_t kEcho = 1;     // RFC 857
+constexpr std::uint8_t kSga = 3;      // RFC 858, suppress go-ahead
 constexpr std::uint8_t kComPort = 44; // RFC 2217
 
 // COM-PORT-OPTION requests; the server answers each with the request's number + 100.
@@ -107,6 +109,17 @@ QByteArray Rfc2217Client::opening() {
     appendCommand(out, kWill, kBinary);
     appendCommand(out, kDo, kBinary);
     appendCommand(out, kWill, kComPort);
+    // Servers offer a terminal's options on connecting (ser2net: SGA both ways and ECHO). They
+    // are refused here already, in the first segment, rather than in answer to the offers:
+    // ser2net acknowledges a refusal with a small segment of its own, and the answers to the
+    // SET-* requests then wait behind it for the client's delayed ACK (some 40 ms). A refusal
+    // needs no request before it (RFC 854), and the later offers get no further answer.
+    for (const std::uint8_t option : {kSga, kEcho})
+        theirs_[option] = Side::Refused;
+    ours_[kSga] = Side::Refused;
+    appendCommand(out, kDont, kSga);
+    appendCommand(out, kWont, kSga);
+    appendCommand(out, kDont, kEcho);
     return out;
 }
 

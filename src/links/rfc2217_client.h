@@ -16,7 +16,8 @@ namespace vmx {
 // server, bytes out to send; no sockets, so every byte sequence can be tried in a test.
 //
 // The client offers COM-PORT-OPTION and binary transmission both ways (so CR, NUL and every byte
-// but 0xFF pass untouched), refuses every other option once, and sends SET-BAUDRATE,
+// but 0xFF pass untouched), refuses every other option once (suppress go-ahead and echo already
+// in its opening), and sends SET-BAUDRATE,
 // SET-DATASIZE, SET-PARITY and SET-STOPSIZE as soon as the server has agreed to COM-PORT-OPTION:
 // RFC 855 allows no subnegotiation of an option that is not on yet. It is Ready when the server
 // has confirmed all four values as asked.
@@ -34,8 +35,9 @@ public:
     // `line` is what the gateway's serial port is to be set to.
     explicit Rfc2217Client(const LineSettings& line);
 
-    // What to send right after the TCP connection is up: the option offers. The SET-* requests
-    // follow in a reply from feed() once the server agrees to COM-PORT-OPTION.
+    // What to send right after the TCP connection is up: the option offers and the refusals of
+    // the options servers offer unasked. The SET-* requests follow in a reply from feed() once
+    // the server agrees to COM-PORT-OPTION.
     QByteArray opening();
 
     // Feeds bytes from the server. Appends decoded payload bytes to `data` (also those that
