@@ -15,7 +15,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using vmx::EventLog;
@@ -128,6 +130,23 @@ private slots:
         QCOMPARE(QFileInfo(QStringLiteral("cut.log")).size(), whole);
         QCOMPARE(warnings.size(), 1);
         QVERIFY2(warnings.first().contains(u"File too large"), qPrintable(warnings.first()));
+    }
+
+    // A pipe whose reader has gone: one warning with the reason, and the program lives on.
+    void aReaderThatLeavesIsOneWarning() {
+        vmx::test::ScratchDir dir;
+        QVERIFY(::mkfifo("pipe", 0600) == 0);
+        const int reader = ::open("pipe", O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        QStringList warnings;
+        EventLog log;
+        QVERIFY(log.open(QStringLiteral("pipe"),
+                         [&warnings](const QString& text) { warnings.append(text); }));
+        ::close(reader);
+        log.event(QStringLiteral("first"));
+        log.event(QStringLiteral("second"));
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.first().contains(u"Broken pipe"), qPrintable(warnings.first()));
     }
 
     // The window with a log on a pipe that nobody reads: one warning, and the window comes up

@@ -6,7 +6,9 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -19,6 +21,36 @@ namespace {
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
+
+// A pipe whose reader has gone answers a write with SIGPIPE, which would end the window: for
+// the write the signal is held back, and one that the write raised is taken away unseen, so
+// that the write's EPIPE is all that remains of it.
+class BrokenPipeHeld {
+public:
+    BrokenPipeHeld() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe_, &before_);
+    }
+    ~BrokenPipeHeld() {
+        sigset_t pending;
+        sigpending(&pending);
+        int taken = 0;
+        if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1)
+            sigwait(&pipe_, &taken);
+        pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+    }
+    BrokenPipeHeld(const BrokenPipeHeld&) = delete;
+    BrokenPipeHeld& operator=(const BrokenPipeHeld&) = delete;
+
+private:
+    sigset_t pipe_{};
+    sigset_t before_{};
+    bool wasPending_ = false;
+};
 #endif
 
 } // namespace
@@ -100,6 +132,7 @@ bool EventLog::writeLine(const QByteArray& line, QString* reason) {
     // the rest, whose failure gives the system's reason, and then taken back: the file never
     // ends in a cut line. A pipe cannot take bytes back, but takes a line of up to PIPE_BUF
     // bytes whole or not at all.
+    const BrokenPipeHeld held;
     qsizetype written = 0;
     while (written < line.size()) {
         const ssize_t n = ::write(fd_, line.constData() + written, size_t(line.size() - written));
