@@ -1,16 +1,22 @@
 // velmarixon-send against a plain program doing the same exchanges with the device simulator,
-// over UDP on 127.0.0.1 and over a pseudo-terminal, side by side in one run (alternating):
+// over UDP on 127.0.0.1, over a pseudo-terminal, and through a real serial device server
+// (Debian's ser2net, in front of the simulator's pseudo-terminals) over raw TCP (socket://) and
+// over RFC 2217 (rfc2217://, 19200 N81), side by side in one run (alternating):
 //
 //   start:    one exchange per process, from the start to the exit
 //   in a run: one exchange of --count 1000, the run's whole time shared out
 //
-// Target: an exchange in a run takes at most 1.5 times the plain loop's, on both links. Prints
-// p50/p99 and the machine's load; on a busy machine the verdict is "inconclusive".
+// Target: an exchange in a run takes at most 1.5 times the plain loop's, on every link. Prints
+// p50/p99 and the machine's load; on a busy machine the verdict is "inconclusive". Without
+// ser2net the device-server links are skipped.
 //
 //   bench_send [starts] [runs]     (default 40 starts and 5 runs of 1000 per link)
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -170,6 +176,82 @@ std::string awaitReadyLine(const std::string& path) {
     return {};
 }
 
+// The ser2net program, or an empty text when it is not installed.
+std::string ser2netProgram() {
+    for (const char* path : {"/usr/sbin/ser2net", "/usr/bin/ser2net", "/sbin/ser2net"}) {
+        if (access(path, X_OK) == 0)
+            return path;
+    }
+    return {};
+}
+
+// A port on 127.0.0.1 that nothing listens on right now: bound, read, released.
+int freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        close(fd);
+    return port;
+}
+
+// Whether something accepts connections on 127.0.0.1:port (ser2net, once its ports are up).
+bool accepts(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected =
+        fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        close(fd);
+    return connected;
+}
+
+// The slave side of a simulator's pseudo-terminal, from its first line "serial: LINK -> PTY, ...".
+std::string ptyOf(const std::string& readyLine) {
+    const size_t arrow = readyLine.find("-> ");
+    if (arrow == std::string::npos)
+        return {};
+    return readyLine.substr(arrow + 3, readyLine.find(',') - arrow - 3);
+}
+
+// ser2net with a raw accepter in front of one simulator and a telnet(rfc2217) accepter in front of
+// another: each accepter has its device to itself, so switching from one to the other never
+// meets ser2net still closing the device for the last connection ("Port's device already in
+// use"). The pid, or -1 when it did not come up.
+pid_t startSer2net(const std::string& program, const std::string& rawDevice, int rawPort,
+                   const std::string& telnetDevice, int telnetPort) {
+    std::ofstream config("ser2net.yaml");
+    config << "%YAML 1.1\n---\n"
+           << "connection: &raw\n  accepter: tcp,127.0.0.1," << rawPort
+           << "\n  connector: serialdev," << rawDevice << ",9600n81,local\n"
+           << "  options:\n    mdns: false\n"
+           << "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << telnetPort
+           << "\n  connector: serialdev," << telnetDevice << ",9600n81,local\n"
+           << "  options:\n    mdns: false\n";
+    config.close();
+    // -d: foreground, log to standard output; -u: no UUCP lock files.
+    const pid_t pid = spawn({program, "-d", "-u", "-c", "ser2net.yaml"}, "ser2net.log");
+    for (int i = 0; pid > 0 && i < 500; ++i) {
+        if (accepts(rawPort) && accepts(telnetPort))
+            return pid;
+        usleep(10000);
+    }
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -198,5 +280,41 @@ int main(int argc, char** argv) {
     kill(udpSim, SIGTERM);
     waitpid(serialSim, nullptr, 0);
     waitpid(udpSim, nullptr, 0);
+
+    const std::string ser2net = ser2netProgram();
+    if (ser2net.empty()) {
+        std::printf(
+            "socket, rfc2217  skipped: ser2net is not installed (Debian package ser2net)\n");
+        return 0;
+    }
+    const pid_t rawSim = spawn({kSim, "serial", "--link", "RAW"}, "raw-sim.log");
+    const pid_t telnetSim = spawn({kSim, "serial", "--link", "TELNET"}, "telnet-sim.log");
+    const std::string rawPty = ptyOf(awaitReadyLine("raw-sim.log"));
+    const std::string telnetPty = ptyOf(awaitReadyLine("telnet-sim.log"));
+    const int rawPort = freePort();
+    const int telnetPort = freePort();
+    const pid_t server = rawPty.empty() || telnetPty.empty()
+                             ? -1
+                             : startSer2net(ser2net, std::string(folder) + "/RAW", rawPort,
+                                            std::string(folder) + "/TELNET", telnetPort);
+    if (server < 0) {
+        std::fprintf(stderr, "ser2net or its simulators did not start\n");
+    } else {
+        const std::string raw = std::to_string(rawPort);
+        const std::string telnet = std::to_string(telnetPort);
+        // ser2net holds the raw line at 9600 8N1 as configured; over RFC 2217 both sides ask
+        // for 19200 N81, so ser2net's wait for the line to go quiet is the same for both.
+        measure({"socket", {"--port", "socket://127.0.0.1:" + raw}, {"tcp", raw}}, starts, runs);
+        measure({"rfc2217",
+                 {"--port", "rfc2217://127.0.0.1:" + telnet, "--baud", "19200", "--format", "N81"},
+                 {"rfc2217", telnet}},
+                starts, runs);
+        kill(server, SIGTERM);
+        waitpid(server, nullptr, 0);
+    }
+    kill(rawSim, SIGTERM);
+    kill(telnetSim, SIGTERM);
+    waitpid(rawSim, nullptr, 0);
+    waitpid(telnetSim, nullptr, 0);
     return 0;
 }

@@ -2,18 +2,19 @@
 # Builds and runs every benchmark and prints their figures: the round trip SEND -> reply line
 # painted over UDP and serial against a plain Qt program and the floors, the start-up against a
 # plain Qt window, the message window's receive path, the idle cost of a serial device that went
-# away, velmarixon-send against a plain loop, and the UDP and serial floods. The round trip and
-# the floods bind UDP port 5000, so everything runs in a private network namespace of its own
-# when the machine allows one. The machine and its load are printed first; each benchmark prints
-# the load around its own figures.
+# away, velmarixon-send against a plain loop (also through ser2net over socket:// and
+# rfc2217://), and the UDP and serial floods. The round trip and the floods bind UDP port 5000,
+# so everything runs in a private network namespace of its own when the machine allows one. The
+# machine and its load are printed first; each benchmark prints the load around its own figures.
 #
 #   scripts/bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ "${VELMARIXON_BENCH_INSIDE:-0}" != 1 ]; then
-    # The floods are also measured from outside, by a second X client on a virtual display.
-    scripts/need-packages.sh xvfb xauth
+    # The floods are also measured from outside, by a second X client on a virtual display;
+    # velmarixon-send is also measured through a real serial device server (ser2net).
+    scripts/need-packages.sh xvfb xauth ser2net
     scripts/setup.sh >/dev/null
     echo "Machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(uname -sr)," \
         "Qt $(pkg-config --modversion Qt6Core 2>/dev/null || echo '?')"

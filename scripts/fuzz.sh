@@ -12,9 +12,9 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(fuzz_settings_codec fuzz_reply_assembler fuzz_command_frame)
+((${#targets[@]})) || targets=(fuzz_settings_codec fuzz_reply_assembler fuzz_command_frame fuzz_rfc2217_client)
 
-scripts/need-packages.sh cmake make clang libclang-rt-14-dev qt6-base-dev
+scripts/need-packages.sh cmake make clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev
 
 build_dir=build-fuzz
 CXX=clang++ cmake -S . -B "$build_dir" -DVELMARIXON_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -470,6 +470,8 @@ private slots:
         refused("address beyond the tool's", {"serial", "--address", "2080"});
         refused("address not a number", {"serial", "--address", "1.5"});
         refused("missing value", {"serial", "--link"});
+        refused("address twice", {"serial", "--address", "1", "--address", "5"});
+        refused("delay twice", {"serial", "--delay-ms", "10", "--delay-ms", "20"});
     }
     void readsOptions() {
         QFETCH(QStringList, arguments);

@@ -3,12 +3,21 @@
 #include "eventlog/event_log.h"
 #include "eventlog/exchange_log.h"
 #include "exchange/exchange.h"
+#include "support/file_size_limit.h"
 #include "support/four_ports.h"
 #include "support/frame_bytes.h"
+#include "support/scratch_dir.h"
+#include "support/settings_files.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using vmx::EventLog;
@@ -20,8 +29,8 @@ namespace {
 
 vmx::ExchangeRequest request() {
     vmx::ExchangeRequest request;
-    request.target.serialPort = 1;
-    request.target.line = vmx::lineSettings(vmx::BaudRate::Baud19200, vmx::LineFormat::E71);
+    request.target = vmx::SerialTarget{
+        1, {}, vmx::lineSettings(vmx::BaudRate::Baud19200, vmx::LineFormat::E71), false};
     request.addressText = QStringLiteral("02");
     request.commandText = QStringLiteral("RD");
     return request;
@@ -93,12 +102,74 @@ private slots:
             QVERIFY(answered.wait(3000));
         }
         QCOMPARE(warnings.size(), 1);
-        QVERIFY2(warnings.first().contains(u"/dev/full"), qPrintable(warnings.first()));
+        QVERIFY2(warnings.first().contains(u"/dev/full") &&
+                     warnings.first().contains(u"No space left on device"),
+                 qPrintable(warnings.first()));
 
         EventLog unopened;
         QVERIFY(!unopened.open(QStringLiteral("no-such-folder/x.log"),
                                [&warnings](const QString& text) { warnings.append(text); }));
         QCOMPARE(warnings.size(), 2);
+    }
+
+    // A disk that fills up in the middle of a line: the line is taken back, the reason named.
+    void aLineIsWrittenWholeOrNotAtAll() {
+        vmx::test::ScratchDir dir;
+        QStringList warnings;
+        EventLog log;
+        QVERIFY(log.open(QStringLiteral("cut.log"),
+                         [&warnings](const QString& text) { warnings.append(text); }));
+        log.event(QStringLiteral("first"));
+        const qint64 whole = QFileInfo(QStringLiteral("cut.log")).size();
+        {
+            vmx::test::FileSizeLimit limit(rlim_t(whole) + 10);
+            QVERIFY(limit.isActive());
+            log.event(QStringLiteral("second"), QString(40, u'x'));
+        }
+        log.event(QStringLiteral("third"));
+        QCOMPARE(QFileInfo(QStringLiteral("cut.log")).size(), whole);
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.first().contains(u"File too large"), qPrintable(warnings.first()));
+    }
+
+    // A pipe whose reader has gone: one warning with the reason, and the program lives on.
+    void aReaderThatLeavesIsOneWarning() {
+        vmx::test::ScratchDir dir;
+        QVERIFY(::mkfifo("pipe", 0600) == 0);
+        const int reader = ::open("pipe", O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        QStringList warnings;
+        EventLog log;
+        QVERIFY(log.open(QStringLiteral("pipe"),
+                         [&warnings](const QString& text) { warnings.append(text); }));
+        ::close(reader);
+        log.event(QStringLiteral("first"));
+        log.event(QStringLiteral("second"));
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.first().contains(u"Broken pipe"), qPrintable(warnings.first()));
+    }
+
+    // The window with a log on a pipe that nobody reads: one warning, and the window comes up
+    // (its first start writes the settings file just before it shows).
+    void aPipeNobodyReadsHoldsUpNothing() {
+        vmx::test::ScratchDir dir;
+        QVERIFY(::mkfifo("nobody-reads", 0600) == 0);
+        QProcess window;
+        window.setProgram(QStringLiteral(VELMARIXON_PROGRAM));
+        window.setArguments({"--log", "nobody-reads"});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        window.setProcessEnvironment(env);
+        window.start();
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFileInfo::exists(vmx::test::kIniName) &&
+                (err += window.readAllStandardError()).contains("nobody-reads"),
+            15000);
+        QCOMPARE(window.state(), QProcess::Running);
+        window.kill();
+        window.waitForFinished();
+        QCOMPARE(err.count("The log"), 1);
     }
 
     void theWindowTakesTheLogFromItsArguments() {

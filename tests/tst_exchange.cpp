@@ -27,8 +27,8 @@ namespace {
 
 ExchangeRequest serialRequest(int port, const QString& command = QStringLiteral("RD")) {
     ExchangeRequest request;
-    request.target.serialPort = port;
-    request.target.line = vmx::lineSettings(vmx::BaudRate::Baud19200, vmx::LineFormat::E71);
+    request.target = vmx::SerialTarget{
+        port, {}, vmx::lineSettings(vmx::BaudRate::Baud19200, vmx::LineFormat::E71), false};
     request.addressText = QStringLiteral("02");
     request.commandText = command;
     return request;
@@ -36,10 +36,8 @@ ExchangeRequest serialRequest(int port, const QString& command = QStringLiteral(
 
 ExchangeRequest udpRequest(const QString& ipPort) {
     ExchangeRequest request;
-    request.link = LinkKind::Udp;
-    request.target.ipAddress = kLoopbackText;
-    request.target.ipPort = ipPort;
-    request.target.localUdpPort = 0; // any free port: the peer answers whichever it is
+    // Any free local port: the peer answers whichever it is.
+    request.target = vmx::UdpTarget{kLoopbackText, ipPort, 0};
     request.addressText = QStringLiteral("02");
     request.commandText = QStringLiteral("RD");
     return request;

@@ -215,6 +215,39 @@ private slots:
         QVERIFY(assembler.rxBuffer().isEmpty());
     }
 
+    // Whose answer it is, read from the leading characters a full reply copies from its frame.
+    void readsWhoseAnswerItIs_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("address"); // -1: none
+        QTest::addColumn<bool>("answersFrame");
+
+        // The frame to address 2, command RD: 07 "02" "RD" "FF" 03.
+        const QByteArray rd = reply("RD", "12.5");
+        QTest::newRow("its own reply") << rd << 2 << true;
+        QTest::newRow("another address") << QByteArray("\x07"
+                                                       "17RD12.5xy\x03")
+                                         << 17 << false;
+        QTest::newRow("another command") << reply("WR", "12.5") << 2 << false;
+        QTest::newRow("the command cut short") << reply("R", "") << 2 << false;
+        QTest::newRow("address beyond 99") << QByteArray("\x07"
+                                                         "<3RDxy\x03")
+                                           << 123 << false;
+        QTest::newRow("ACK names none") << QByteArray("\x06") << -1 << true;
+        QTest::newRow("stray bytes before the reply") << "z" + rd << -1 << false;
+        QTest::newRow("units beyond the builder's") << QByteArray("\x07"
+                                                                  "0;RDxy\x03")
+                                                    << -1 << false;
+    }
+    void readsWhoseAnswerItIs() {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, address);
+        QFETCH(bool, answersFrame);
+        const QByteArray frame("\x07"
+                               "02RDFF\x03");
+        QCOMPARE(vmx::answerAddress(answer).value_or(-1), address);
+        QCOMPARE(vmx::mayAnswer(answer, frame), answersFrame);
+    }
+
     void unusableCommandLengthsStayInside_data() {
         QTest::addColumn<float>("commandLength");
         QTest::addColumn<QByteArray>("line");

@@ -15,6 +15,7 @@
 #include <QUdpSocket>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -156,6 +157,7 @@ private slots:
         QTest::newRow("udp port 0") << QStringList{"--port", "udp:127.0.0.1:0"} << "udp:HOST";
         QTest::newRow("timeout 0") << QStringList{"--timeout-ms", "0"} << "--timeout-ms";
         QTest::newRow("negative count") << QStringList{"--count", "-1"} << "--count";
+        QTest::newRow("guard") << QStringList{"--guard-ms", "60001"} << "--guard-ms";
         QTest::newRow("local port") << QStringList{"--local-port", "65536"} << "--local-port";
         QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << "speed";
         QTest::newRow("stray word") << QStringList{"COM1"} << "COM1";
@@ -193,22 +195,23 @@ private slots:
             vmx::planSend(vmx::parseCommandLine({"velmarixon-send"}), settings);
         QVERIFY(planned.plan);
         const vmx::ExchangeRequest& request = planned.plan->request;
-        QCOMPARE(request.link, vmx::LinkKind::Serial);
-        QCOMPARE(request.target.serialPort, 1);
-        QCOMPARE(request.target.line->baudRate, 2400);
+        QCOMPARE(request.link(), vmx::LinkKind::Serial);
+        QCOMPARE(std::get<vmx::SerialTarget>(request.target).serialPort, 1);
+        QCOMPARE(std::get<vmx::SerialTarget>(request.target).line->baudRate, 2400);
         QCOMPARE(request.addressText, QStringLiteral("2.5"));
-        QCOMPARE(request.target.localUdpPort, vmx::kLocalUdpPort);
 
         planned = vmx::planSend(vmx::parseCommandLine({"velmarixon-send", "--port", "com4",
                                                        "--baud", "1200", "--format", "N81"}),
                                 settings);
-        QCOMPARE(planned.plan->request.target.serialPort, 4);
-        QCOMPARE(planned.plan->request.target.line->baudRate, 1200);
-        QCOMPARE(planned.plan->request.target.line->parity, QSerialPort::NoParity);
+        QCOMPARE(std::get<vmx::SerialTarget>(planned.plan->request.target).serialPort, 4);
+        QCOMPARE(std::get<vmx::SerialTarget>(planned.plan->request.target).line->baudRate, 1200);
+        QCOMPARE(std::get<vmx::SerialTarget>(planned.plan->request.target).line->parity,
+                 QSerialPort::NoParity);
         planned = vmx::planSend(
             vmx::parseCommandLine({"velmarixon-send", "--port", "/dev/ttyUSB0"}), settings);
-        QCOMPARE(planned.plan->request.target.serialPath, QStringLiteral("/dev/ttyUSB0"));
-        QCOMPARE(planned.plan->request.link, vmx::LinkKind::Serial);
+        QCOMPARE(std::get<vmx::SerialTarget>(planned.plan->request.target).serialPath,
+                 QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(planned.plan->request.link(), vmx::LinkKind::Serial);
     }
 
     // Output that cannot be written is an error, never a success: a full disk, a closed
@@ -303,6 +306,35 @@ private slots:
         ::kill(pid_t(send.processId()), SIGINT);
         QVERIFY(send.waitForFinished(5000));
         QCOMPARE(send.exitCode(), 3);
+    }
+
+    // COM1 stood for a link in the folder: while it is gone the exchanges are link errors on
+    // it, never frames to the machine's own port; back, it is polled again.
+    void aComLinkThatGoesAwayIsNoOtherPort() {
+        ScratchDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start({"serial"}));
+        QProcess send;
+        send.start(kSend, {"--port", "COM1", "--count", "0", "--interval-ms", "20", "--timeout-ms",
+                           "200", "--output", "jsonl"});
+        QVERIFY(send.waitForStarted());
+        QByteArray out;
+        const auto seen = [&out, &send](const char* outcome) {
+            out += send.readAllStandardOutput();
+            return out.count(QByteArray("\"outcome\":\"") + outcome + '"');
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= 2, 10000);
+        QVERIFY(::rename("COM1", "COM1.away") == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(seen("link-error") >= 2, 10000);
+        QVERIFY(::rename("COM1.away", "COM1") == 0);
+        const int repliesBefore = seen("reply");
+        QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= repliesBefore + 2, 10000);
+        ::kill(pid_t(send.processId()), SIGINT);
+        QVERIFY(send.waitForFinished(5000));
+        seen("");
+        QVERIFY2(!out.contains("ttyS"), out.constData());
+        QVERIFY2(out.contains("\"port\":\"" + QFile::encodeName(dir.filePath("COM1")) + '"'),
+                 out.constData());
     }
 
     // A script polling at speed pays for one open per run, not one per exchange.

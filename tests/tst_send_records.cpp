@@ -10,10 +10,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
 #include <memory>
+#include <sys/stat.h>
+#include <vector>
 
 using namespace vmx::test;
 
@@ -184,11 +187,15 @@ private slots:
                                       "sent 07 30 33 52 44 30 30 03",
                                       "no-answer Communication fail with device"}));
 
-        run = runProgram(kSend, {"--port", "COM1", "--log", "/dev/full"});
-        QCOMPARE(run.out, QStringList{"12.5"});
-        QCOMPARE(run.status, 0);
-        QCOMPARE(run.err.size(), 1);
-        QVERIFY2(run.err.first().contains(u"/dev/full"), qPrintable(run.err.first()));
+        // A full disk, and a pipe that nobody reads (opening it must not wait for a reader).
+        QVERIFY(::mkfifo("nobody-reads", 0600) == 0);
+        for (const char* path : {"/dev/full", "nobody-reads"}) {
+            run = runProgram(kSend, {"--port", "COM1", "--log", path}, 10000);
+            QCOMPARE(run.out, QStringList{"12.5"});
+            QCOMPARE(run.status, 0);
+            QCOMPARE(run.err.size(), 1);
+            QVERIFY2(run.err.first().contains(QLatin1String(path)), qPrintable(run.err.first()));
+        }
     }
 
     // One simulated line plays a bus of three devices; the scan finds exactly them.
@@ -200,6 +207,77 @@ private slots:
             runProgram(kSend, {"--port", "COM1", "--scan", "0-30", "--timeout-ms", "100"}, 60000);
         QCOMPARE(run.out, (QStringList{"1 reply 12.5", "5 reply 12.5", "17 reply 12.5"}));
         QCOMPARE(run.status, 0);
+    }
+
+    // A bus whose devices answer after 350 ms: a scan names exactly those whose own answer came
+    // within its wait, over either link; with a shorter wait it names none and says who
+    // answered late. The four scans run at once: each waits out most of its addresses.
+    void scanOfASlowBusNamesOnlyOwnAnswers() {
+        ScratchDir dir;
+        struct Scan {
+            bool shortWait;
+            SimProcess sim;
+            QProcess send;
+        };
+        std::vector<std::unique_ptr<Scan>> scans;
+        for (const bool udp : {false, true}) {
+            for (const bool shortWait : {true, false}) {
+                auto& scan = *scans.emplace_back(std::make_unique<Scan>());
+                scan.shortWait = shortWait;
+                const QString bus = QStringLiteral("BUS%1").arg(scans.size());
+                QVERIFY(scan.sim.start(
+                    QStringList{udp ? "udp" : "serial", "--address", "1,5,17", "--delay-ms",
+                                "350"} +
+                    (udp ? QStringList{"--port", "0"} : QStringList{"--link", bus})));
+                const QStringList port =
+                    udp ? QStringList{"--port",
+                                      QStringLiteral("udp:127.0.0.1:%1").arg(scan.sim.udpPort()),
+                                      "--local-port", "0"}
+                        : QStringList{"--port", bus};
+                scan.send.start(kSend, port + QStringList{"--scan", "0-20", "--timeout-ms",
+                                                          shortWait ? "100" : "800"});
+            }
+        }
+        static const QRegularExpression late(
+            QStringLiteral("^late: (\\d+) answered after (\\d+) ms"));
+        for (const auto& scan : scans) {
+            QVERIFY(scan->send.waitForFinished(40000));
+            const QStringList out = outputLines(scan->send.readAllStandardOutput());
+            const QStringList err = outputLines(scan->send.readAllStandardError());
+            if (!scan->shortWait) {
+                QVERIFY2(out == (QStringList{"1 reply 12.5", "5 reply 12.5", "17 reply 12.5"}),
+                         qPrintable((out + err).join(u'\n')));
+                QCOMPARE(scan->send.exitCode(), 0);
+                continue;
+            }
+            QCOMPARE(out, QStringList{});
+            QCOMPARE(scan->send.exitCode(), 2);
+            QStringList lateOnes;
+            for (const QString& line : err) {
+                const auto match = late.match(line);
+                QVERIFY2(match.hasMatch() && match.captured(2).toInt() >= 350, qPrintable(line));
+                lateOnes.append(match.captured(1));
+            }
+            QCOMPARE(lateOnes, (QStringList{"1", "5", "17"}));
+        }
+    }
+
+    // A device slower than the wait: its ACK, which names no address, is late, never the next
+    // exchange's. It comes between the end of the wait and the end of the next exchange's, with
+    // margins of half a second so that a busy machine cannot blur the test; the guard outlasts
+    // it as the default outlasts a device 100 ms late.
+    void aLateAckIsNeverTheNextOnes() {
+        ScratchDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start({"serial", "--answer", "ack", "--delay-ms", "1100"}));
+        const ProgramRun run =
+            runProgram(kSend, {"--port", "COM1", "--count", "2", "--timeout-ms", "600",
+                               "--guard-ms", "1000", "--output", "jsonl"});
+        QStringList outcomes;
+        for (const QJsonObject& record : jsonRecords(run.out.join(u'\n').toUtf8()))
+            outcomes.append(record["outcome"].toString());
+        QCOMPARE(outcomes, (QStringList{"no-answer", "late", "no-answer"}));
+        QCOMPARE(run.status, 2);
     }
 
     void listsPortsAndWhereComLinksLead() {

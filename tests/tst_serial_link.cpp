@@ -1,6 +1,7 @@
 #include "links/serial_link.h"
 #include "support/four_ports.h"
 #include "support/frame_bytes.h"
+#include "support/prepared_now.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -26,8 +27,8 @@ speed_t outputSpeed(const FourPorts& ports, int portNumber) {
 
 // The target the window's option buttons give: port 0..3 for COM1..COM4, baud 0..3 for
 // 1200..19200, format 0 for E71 and 1 for N81.
-vmx::LinkTarget target(int portSelect, int baudSelect, int comFormat) {
-    vmx::LinkTarget t;
+vmx::SerialTarget target(int portSelect, int baudSelect, int comFormat) {
+    vmx::SerialTarget t;
     t.serialPort = portSelect + 1;
     t.line = vmx::lineSettings(vmx::BaudRate(baudSelect), vmx::LineFormat(comFormat));
     return t;
@@ -56,7 +57,7 @@ void checkFrameGoesOutUnchanged(int portSelect, int baudSelect, int comFormat, i
     FourPorts ports;
     QVERIFY(ports.isValid());
     SerialLink link;
-    QVERIFY(link.prepare(target(portSelect, baudSelect, comFormat)));
+    QVERIFY(vmx::test::preparedNow(link, target(portSelect, baudSelect, comFormat)));
     QCOMPARE(carried(link, ports, portNumber, frame), frame);
     QCOMPARE(ports.pty(portNumber).drainMaster(), QByteArray());
 }
@@ -138,7 +139,7 @@ private slots:
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
-        QVERIFY(link.prepare(target(portSelect, baudSelect, comFormat)));
+        QVERIFY(vmx::test::preparedNow(link, target(portSelect, baudSelect, comFormat)));
         QVERIFY(link.isOpen());
 
         // The speed as the driver holds it; a pseudo-terminal forces 8 data bits without
@@ -186,24 +187,24 @@ private slots:
         QSignalSpy closing(&link.port(), &QIODevice::aboutToClose);
         QVERIFY(closing.isValid());
 
-        QVERIFY(link.prepare(target(0, 3, 1)));
+        QVERIFY(vmx::test::preparedNow(link, target(0, 3, 1)));
         QCOMPARE(closing.count(), 0); // nothing was open before the first preparation
         QCOMPARE(uint(outputSpeed(ports, 1)), uint(B19200));
 
         // Same selections: the port is still closed and opened again, and works afterwards.
-        QVERIFY(link.prepare(target(0, 3, 1)));
+        QVERIFY(vmx::test::preparedNow(link, target(0, 3, 1)));
         QCOMPARE(closing.count(), 1);
         QVERIFY(link.isOpen());
         const QByteArray frame = bytes({0x07, 0x30, 0x35, 0x58, 0x43, 0x34, 0x03});
         QCOMPARE(carried(link, ports, 1, frame), frame);
 
         // Changed speed: the reopened port runs at the new one.
-        QVERIFY(link.prepare(target(0, 0, 1)));
+        QVERIFY(vmx::test::preparedNow(link, target(0, 0, 1)));
         QCOMPARE(closing.count(), 2);
         QCOMPARE(uint(outputSpeed(ports, 1)), uint(B1200));
 
         // Changed port: the frame now reaches COM3 and the old port hears nothing more.
-        QVERIFY(link.prepare(target(2, 0, 1)));
+        QVERIFY(vmx::test::preparedNow(link, target(2, 0, 1)));
         QCOMPARE(closing.count(), 3);
         QCOMPARE(carried(link, ports, 3, frame), frame);
         QVERIFY(ports.othersSilent(3));
@@ -216,22 +217,22 @@ private slots:
         QVERIFY(ports.unplug(2));
 
         SerialLink link;
-        QVERIFY(!link.prepare(target(1, 3, 1)));
+        QVERIFY(!vmx::test::preparedNow(link, target(1, 3, 1)));
         QVERIFY(!link.isOpen());
         QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QSerialPort): device not open");
         QVERIFY(!link.write(bytes({0x07})));
 
         // From an open port: it is closed, the new one fails, and it stays closed.
-        QVERIFY(link.prepare(target(0, 3, 1)));
+        QVERIFY(vmx::test::preparedNow(link, target(0, 3, 1)));
         QVERIFY(link.isOpen());
-        QVERIFY(!link.prepare(target(1, 3, 1)));
+        QVERIFY(!vmx::test::preparedNow(link, target(1, 3, 1)));
         QVERIFY(!link.isOpen());
         QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QSerialPort): device not open");
         QVERIFY(!link.write(bytes({0x07, 0x30})));
         QCOMPARE(ports.pty(1).drainMaster(), QByteArray());
 
         // Choosing a working port again succeeds.
-        QVERIFY(link.prepare(target(0, 3, 1)));
+        QVERIFY(vmx::test::preparedNow(link, target(0, 3, 1)));
         QVERIFY(link.isOpen());
     }
 
@@ -241,13 +242,13 @@ private slots:
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
-        vmx::LinkTarget keep;
+        vmx::SerialTarget keep;
         keep.serialPort = 2;
-        QVERIFY(link.prepare(keep));
+        QVERIFY(vmx::test::preparedNow(link, keep));
         QCOMPARE(uint(outputSpeed(ports, 2)), uint(B9600));
         QCOMPARE(link.port().parity(), QSerialPort::NoParity);
-        QVERIFY(link.prepare(target(0, 0, 0)));
-        QVERIFY(link.prepare(keep));
+        QVERIFY(vmx::test::preparedNow(link, target(0, 0, 0)));
+        QVERIFY(vmx::test::preparedNow(link, keep));
         QCOMPARE(uint(outputSpeed(ports, 2)), uint(B1200));
         QCOMPARE(link.port().parity(), QSerialPort::EvenParity);
         QCOMPARE(link.port().dataBits(), QSerialPort::Data7);
@@ -262,21 +263,21 @@ private slots:
         SerialLink link;
         QSignalSpy closing(&link.port(), &QIODevice::aboutToClose);
         QSignalSpy lost(&link, &SerialLink::lost);
-        vmx::LinkTarget kept = target(0, 3, 1);
+        vmx::SerialTarget kept = target(0, 3, 1);
         kept.keepOpen = true;
-        QVERIFY(link.prepare(kept));
-        QVERIFY(link.prepare(kept));
+        QVERIFY(vmx::test::preparedNow(link, kept));
+        QVERIFY(vmx::test::preparedNow(link, kept));
         QCOMPARE(closing.count(), 0);
         QCOMPARE(carried(link, ports, 1, kDefaultFrame), kDefaultFrame);
         kept.line = vmx::lineSettings(vmx::BaudRate::Baud1200, vmx::LineFormat::N81);
-        QVERIFY(link.prepare(kept));
+        QVERIFY(vmx::test::preparedNow(link, kept));
         QCOMPARE(closing.count(), 1);
         QCOMPARE(uint(outputSpeed(ports, 1)), uint(B1200));
 
         QVERIFY(ports.unplug(1));
         ports.pty(1).closeMaster();
         QVERIFY(lost.wait(3000));
-        QVERIFY(!link.prepare(kept));
+        QVERIFY(!vmx::test::preparedNow(link, kept));
         QCOMPARE(link.failureMessage(), QStringLiteral("COM Port error"));
         QVERIFY2(link.failureDetail().contains(QStringLiteral("/ttyVMX1: ")),
                  qPrintable(link.failureDetail()));
@@ -287,7 +288,7 @@ private slots:
         QVERIFY(ports.isValid());
         SerialLink link;
         QSignalSpy spy(&link, &SerialLink::bytesArrived);
-        QVERIFY(link.prepare(target(3, 2, 1)));
+        QVERIFY(vmx::test::preparedNow(link, target(3, 2, 1)));
 
         // An acknowledgement, then a reply in two pieces.
         QVERIFY(ports.pty(4).writeMaster(bytes({0x06})));
@@ -312,7 +313,7 @@ private slots:
         QVERIFY(ports.isValid());
         SerialLink link;
         QSignalSpy spy(&link, &SerialLink::bytesArrived);
-        QVERIFY(link.prepare(target(0, 3, 1)));
+        QVERIFY(vmx::test::preparedNow(link, target(0, 3, 1)));
         const QByteArray all = allByteValues();
         QVERIFY(ports.pty(1).writeMaster(all));
         QTRY_COMPARE_WITH_TIMEOUT(joined(spy), all, 3000);
@@ -336,7 +337,7 @@ private slots:
         QSignalSpy received(&link, &SerialLink::bytesArrived);
         QSignalSpy lost(&link, &SerialLink::lost);
         QSignalSpy errors(&link.port(), &QSerialPort::errorOccurred);
-        QVERIFY(link.prepare(target(0, 3, 1)));
+        QVERIFY(vmx::test::preparedNow(link, target(0, 3, 1)));
         ports.pty(1).closeMaster();
         if (reopenBeforeTheClose) {
             QVERIFY(errors.wait(3000));
@@ -352,7 +353,7 @@ private slots:
             QVERIFY(!link.prepare(target(0, 3, 1)));
         }
         const qsizetype lostBefore = lost.count();
-        QVERIFY(link.prepare(target(1, 3, 1)));
+        QVERIFY(vmx::test::preparedNow(link, target(1, 3, 1)));
         if (reopenBeforeTheClose) {
             QVERIFY(!lost.wait(200));
             QVERIFY(link.isOpen());
@@ -367,8 +368,8 @@ private slots:
         QVERIFY(ports.isValid());
         SerialLink link;
         QSignalSpy spy(&link, &SerialLink::bytesArrived);
-        QVERIFY(link.prepare(target(0, 3, 1)));
-        QVERIFY(link.prepare(target(0, 3, 0)));
+        QVERIFY(vmx::test::preparedNow(link, target(0, 3, 1)));
+        QVERIFY(vmx::test::preparedNow(link, target(0, 3, 0)));
         QVERIFY(ports.pty(1).writeMaster(bytes({0x15})));
         QVERIFY(spy.wait(3000));
         QCOMPARE(spy.at(0).at(0).toByteArray(), bytes({0x15}));

@@ -2,6 +2,7 @@
 #include "support/fake_resolver.h"
 #include "support/frame_bytes.h"
 #include "support/loopback_peer.h"
+#include "support/prepared_now.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -23,8 +24,8 @@ using Peer = vmx::test::LoopbackPeer;
 
 namespace {
 
-vmx::LinkTarget target(const QString& ipAddress, const QString& ipPort) {
-    vmx::LinkTarget t;
+vmx::UdpTarget target(const QString& ipAddress, const QString& ipPort) {
+    vmx::UdpTarget t;
     t.ipAddress = ipAddress;
     t.ipPort = ipPort;
     return t;
@@ -108,7 +109,7 @@ private slots:
         QVERIFY(peer.bound);
         UdpLink link;
         QVERIFY(!link.isSetUp());
-        QVERIFY(link.prepare(target(kLoopbackText, peer.portText())));
+        QVERIFY(vmx::test::preparedNow(link, target(kLoopbackText, peer.portText())));
         QVERIFY(link.isSetUp());
         QCOMPARE(link.remoteHost(), kLoopback);
         QCOMPARE(link.remotePort(), peer.socket.localPort());
@@ -131,7 +132,7 @@ private slots:
                    {QHostAddress(QHostAddress::LocalHostIPv6), kLoopback,
                     QHostAddress(QStringLiteral("127.0.0.2"))});
         UdpLink link(names.resolver());
-        QVERIFY(link.prepare(target(QStringLiteral("localhost"), peer.portText())));
+        QVERIFY(vmx::test::preparedNow(link, target(QStringLiteral("localhost"), peer.portText())));
         QCOMPARE(names.askedNames(), QStringList{"localhost"});
         QCOMPARE(link.remoteHost(), kLoopback);
         QCOMPARE(carried(link, peer), kDefaultFrame);
@@ -168,7 +169,7 @@ private slots:
         QVERIFY(peer.bound);
         UdpLink link;
         const QString text = QString::number(int(peer.socket.localPort()) + offset) + suffix;
-        QVERIFY(link.prepare(target(kLoopbackText, text)));
+        QVERIFY(vmx::test::preparedNow(link, target(kLoopbackText, text)));
         QCOMPARE(link.remotePort(), peer.socket.localPort());
         QCOMPARE(carried(link, peer), kDefaultFrame);
     }
@@ -179,11 +180,12 @@ private slots:
         QVERIFY(first.bound);
         QVERIFY(other.bound);
         UdpLink link;
-        QVERIFY(link.prepare(target(kLoopbackText, first.portText())));
+        QVERIFY(vmx::test::preparedNow(link, target(kLoopbackText, first.portText())));
 
         // Another address and port, then a port text that is no number: both are ignored now.
-        QVERIFY(link.prepare(target(QStringLiteral("127.0.0.2"), other.portText())));
-        QVERIFY(link.prepare(target(kLoopbackText, QStringLiteral("abc"))));
+        QVERIFY(
+            vmx::test::preparedNow(link, target(QStringLiteral("127.0.0.2"), other.portText())));
+        QVERIFY(vmx::test::preparedNow(link, target(kLoopbackText, QStringLiteral("abc"))));
         QVERIFY(link.isSetUp());
         QCOMPARE(link.remoteHost(), kLoopback);
         QCOMPARE(link.remotePort(), first.socket.localPort());
@@ -233,7 +235,7 @@ private slots:
         FakeResolver names;
         names.know(QStringLiteral("ip6-only-device"), {QHostAddress(QHostAddress::LocalHostIPv6)});
         UdpLink link(names.resolver());
-        QVERIFY(!link.prepare(target(host, port)));
+        QVERIFY(!vmx::test::preparedNow(link, target(host, port)));
         QCOMPARE(names.askedNames(), looksUp ? QStringList{host} : QStringList{});
         QVERIFY(!link.isSetUp());
         QVERIFY(!link.write(kDefaultFrame));
@@ -242,7 +244,7 @@ private slots:
         // The next preparation runs the whole set-up again and can succeed.
         Peer peer;
         QVERIFY(peer.bound);
-        QVERIFY(link.prepare(target(kLoopbackText, peer.portText())));
+        QVERIFY(vmx::test::preparedNow(link, target(kLoopbackText, peer.portText())));
         QCOMPARE(carried(link, peer), kDefaultFrame);
     }
 
@@ -268,11 +270,11 @@ private slots:
             QUdpSocket holder;
             QVERIFY(
                 holder.bind(QHostAddress(address), kLocalUdpPort, QAbstractSocket::BindMode(mode)));
-            QVERIFY(!link.prepare(target(kLoopbackText, peer.portText())));
+            QVERIFY(!vmx::test::preparedNow(link, target(kLoopbackText, peer.portText())));
             QVERIFY(!link.isSetUp());
             QVERIFY(!link.write(kDefaultFrame));
         }
-        QVERIFY(link.prepare(target(kLoopbackText, peer.portText())));
+        QVERIFY(vmx::test::preparedNow(link, target(kLoopbackText, peer.portText())));
         QVERIFY(link.write(kDefaultFrame));
         const QNetworkDatagram got = peer.next();
         QCOMPARE(got.data(), kDefaultFrame);
@@ -286,7 +288,7 @@ private slots:
         QVERIFY(stranger.bound);
         UdpLink link;
         QSignalSpy spy(&link, &UdpLink::bytesArrived);
-        QVERIFY(link.prepare(target(kLoopbackText, device.portText())));
+        QVERIFY(vmx::test::preparedNow(link, target(kLoopbackText, device.portText())));
 
         QVERIFY(device.answer(bytes({0x06})));
         QVERIFY(spy.wait(3000));
@@ -300,7 +302,7 @@ private slots:
         QVERIFY(device.bound);
         UdpLink link;
         QSignalSpy spy(&link, &UdpLink::bytesArrived);
-        QVERIFY(link.prepare(target(kLoopbackText, device.portText())));
+        QVERIFY(vmx::test::preparedNow(link, target(kLoopbackText, device.portText())));
 
         // All of them are queued before the event loop runs; the empty one delivers nothing.
         const QList<QByteArray> sent{bytes({0x06}), QByteArray(),

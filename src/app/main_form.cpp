@@ -3,6 +3,8 @@
 #include "app/infobox.h"
 #include "app/message_window.h"
 #include "app/tab_chain.h"
+#include "exchange/request_choices.h"
+#include "links/link_kinds.h"
 #include "links/udp_link.h"
 
 #include <QAction>
@@ -97,10 +99,10 @@ void MainForm::wireControls() {
             [this](const QString& message) { showMessage(message); });
     connect(&exchange_, &Exchange::answered, this,
             [this](Answer, const QByteArray& line) { messageWindow_->appendLine(line); });
-    // Every serial arrival brings the end of the list into view, whether or not it completed
-    // an answer; datagrams do not.
+    // Every arrival on a stream (a serial line, a device server) brings the end of the list
+    // into view, whether or not it completed an answer; datagrams do not.
     connect(&exchange_, &Exchange::received, this, [this](LinkKind from) {
-        if (from == LinkKind::Serial)
+        if (linkKind(from).stream)
             messageWindow_->moveCaretToEnd();
     });
     connect(&exchange_, &Exchange::noAnswer, this, [this] { showMessage(kNoAnswerMessage); });
@@ -117,8 +119,8 @@ void MainForm::optionChosen(const OptionButton& button) {
     case OptionGroup::Port: {
         link_ = button.link;
         serialPort_ = button.serialPort;
-        // Every link but the serial one is reached by its IP address and port.
-        const bool network = link_ != LinkKind::Serial;
+        // The IP address and port show for a link that reads them.
+        const bool network = linkKind(link_).readsIpBoxes;
         for (QWidget* ipField :
              {static_cast<QWidget*>(ipAddressLabel_), static_cast<QWidget*>(ipPortLabel_),
               static_cast<QWidget*>(ipAddressBox_), static_cast<QWidget*>(ipPortBox_)})
@@ -139,16 +141,20 @@ void MainForm::send() {
 }
 
 ExchangeRequest MainForm::sendRequest() const {
-    ExchangeRequest request;
-    request.link = link_;
-    request.target.serialPort = serialPort_;
-    if (format_)
-        request.target.line = lineSettings(baud_, *format_);
-    request.target.ipAddress = ipAddressBox_->text();
-    request.target.ipPort = ipPortBox_->text();
-    request.commandText = commandBox_->text();
-    request.addressText = addressBox_->text();
-    return request;
+    return exchangeRequest(linkChoices());
+}
+
+LinkChoices MainForm::linkChoices() const {
+    LinkChoices choices;
+    choices.link = link_;
+    choices.serialPort = serialPort_;
+    choices.baud = baud_;
+    choices.format = format_;
+    choices.ipAddress = ipAddressBox_->text();
+    choices.ipPort = ipPortBox_->text();
+    choices.commandText = commandBox_->text();
+    choices.addressText = addressBox_->text();
+    return choices;
 }
 
 void MainForm::serialReceived(const QByteArray& chunk) {

@@ -3,6 +3,7 @@
 #include "app/infobox.h"
 #include "app/seams.h"
 #include "exchange/exchange.h"
+#include "exchange/request_choices.h"
 #include "settings/option_codes.h"
 #include "settings/settings_codec.h"
 
@@ -43,8 +44,10 @@ public:
     // After show: the first stop of the tab chain gets the focus.
     void focusFirstTabStop();
 
-    // What SEND hands the exchange now: the boxes and the chosen option buttons.
+    // What SEND hands the exchange now: the boxes and the chosen option buttons, and the
+    // choices it is made of.
     ExchangeRequest sendRequest() const;
+    LinkChoices linkChoices() const;
 
     // Seams for tests and benchmarks.
     const Exchange& exchange() const { return exchange_; }

@@ -122,9 +122,16 @@ std::optional<QString> textFailureLine(const ExchangeRecord& record) {
     case Outcome::LinkError:
         return record.error;
     case Outcome::Late:
-        return QStringLiteral("late: dropped %1 byte(s) left from the previous exchange: %2")
-            .arg(record.payload.size())
-            .arg(singleLineText(record.payload));
+        if (record.address.isEmpty())
+            return QStringLiteral("late: dropped %1 byte(s) left from an earlier exchange: %2")
+                .arg(record.payload.size())
+                .arg(singleLineText(record.payload));
+        if (!record.roundTripMs)
+            return QStringLiteral("late: %1 answered a frame from before this run: %2")
+                .arg(record.address, singleLineText(record.payload));
+        return QStringLiteral("late: %1 answered after %2 ms, not in its exchange: %3")
+            .arg(record.address, QString::number(*record.roundTripMs, 'f', 0),
+                 singleLineText(record.payload));
     default:
         return std::nullopt;
     }

@@ -15,7 +15,7 @@ enum class Outcome {
     Nak,       // a refusal
     NoAnswer,  // the watchdog expired first
     LinkError, // the link could not be prepared or written, or went away
-    Late,      // bytes left from an earlier exchange, dropped before the next one
+    Late,      // an answer not the exchange's own, or bytes left from an earlier exchange
 };
 
 QString outcomeName(Outcome outcome);
@@ -23,8 +23,8 @@ QString outcomeName(Outcome outcome);
 // One line of a run's record: every exchange gives one, failures included.
 struct ExchangeRecord {
     QDateTime time;
-    QString port; // the serial device opened, or HOST:PORT
-    QString address;
+    QString port;    // the serial device opened, or HOST:PORT
+    QString address; // late: the address the bytes name, if any
     QString command;
     Outcome outcome = Outcome::NoAnswer;
     QByteArray payload; // the reply's payload, or the late bytes; empty otherwise

@@ -1,5 +1,7 @@
 #include "cli/port_listing.h"
 
+#include "links/device_server_file.h"
+#include "links/link_kinds.h"
 #include "links/serial_link.h"
 
 #include <QDir>
@@ -46,6 +48,8 @@ QString portLine(const QSerialPortInfo& port, const QHash<QString, QString>& sta
 QString comLine(int portNumber) {
     const QString name = QStringLiteral("COM%1").arg(portNumber);
     const QFileInfo local(QDir::current().filePath(name));
+    if (const auto server = deviceServerFile(portNumber, std::nullopt))
+        return QStringLiteral("%1 -> %2 (device server)").arg(name, endpointText(*server));
     const QString path = serialPortPath(portNumber);
     if (local.isSymLink() && !local.exists())
         return QStringLiteral("%1 -> %2 (missing)").arg(name, local.symLinkTarget());

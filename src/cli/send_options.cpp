@@ -1,5 +1,7 @@
 #include "cli/send_options.h"
 
+#include "exchange/request_choices.h"
+#include "links/link_kinds.h"
 #include "protocol/command_frame.h"
 #include "settings/option_codes.h"
 
@@ -21,21 +23,34 @@ const QString kDescription = QStringLiteral(
     "settings file is never written.\n"
     "\n"
     "  --port COM1 ... COM4   as the window: a file COMn in the current folder, else\n"
-    "                         /dev/ttyS0 ... /dev/ttyS3\n"
+    "                         /dev/ttyS0 ... /dev/ttyS3; a file COMn that goes away\n"
+    "                         during a run is a link error, never another port\n"
     "  --port /dev/ttyUSB0    any other name is opened as a serial device; a name\n"
     "                         without a folder (TTYA) is one in the current folder\n"
     "  --port udp:HOST:PORT   one datagram from local port 5000 (see --local-port);\n"
-    "                         answers from any sender are shown\n"
+    "                         answers from any sender are shown; udp://HOST:PORT too\n"
     "  --port udp             UDP to the IP address and port of the settings file\n"
+    "  --port socket://HOST:PORT    a serial device server over raw TCP; its line\n"
+    "                         settings are those set on the server\n"
+    "  --port rfc2217://HOST:PORT   a serial device server over RFC 2217: --baud and\n"
+    "                         --format are set on its serial port\n"
+    "                         HOST: an IPv4 address, [IPv6 address] or a name; the\n"
+    "                         connection (at most 3 s) is kept for the run and made\n"
+    "                         again after the server closed it. No encryption, no\n"
+    "                         authentication: for the plant's own network.\n"
     "\n"
     "A missing answer prints \" Communication fail with device\" on standard error, a\n"
     "link that fails its message, the port and the system's reason. With --count a\n"
     "missing answer or a link error is reported and the run goes on: the next\n"
     "exchange opens the port afresh, so a device plugged back in is found again. A\n"
     "serial port stays open, its settings applied, between the exchanges of a run.\n"
-    "Bytes or datagrams left from an earlier exchange (an answer after its deadline),\n"
-    "and bytes waiting on a serial port when it opens, are dropped before the next\n"
-    "exchange and reported as a late record, never taken for its answer.\n"
+    "An answer is an exchange's own only when it comes in time and, for a reply, names\n"
+    "the exchange's address and command. Any other (an answer after its wait, another\n"
+    "address's reply, bytes waiting on a serial port when it opens) is reported as a\n"
+    "late record with the address it came from and how long after its frame, never\n"
+    "taken for an answer. After an exchange that got no answer the next frame waits\n"
+    "until the line has been quiet for --guard-ms (default 100), so that a late ACK or\n"
+    "NAK, which names no address, is late too.\n"
     "\n"
     "--output csv or jsonl writes one record per exchange, failures too: time, port,\n"
     "address, command, outcome (reply, ack, nak, no-answer, link-error, late),\n"
@@ -55,6 +70,8 @@ const QString kDescription = QStringLiteral(
     "  velmarixon-send --port /dev/ttyUSB0 --count 0 --interval-ms 500 --output jsonl --log "
     "run.log\n"
     "  velmarixon-send --port COM1 --scan 0-30\n"
+    "  velmarixon-send --port rfc2217://10.0.0.5:4001 --baud 19200 --format E71 --address 1 "
+    "--command RD\n"
     "  velmarixon-send --list-ports");
 
 // The highest address the frame builder takes: its tens value goes up to 207.
@@ -74,18 +91,39 @@ std::optional<int> boundedNumber(const QString& text, int lowest, int highest) {
     return value;
 }
 
-// The index of the UDP button in kOptionButtons.
-int udpButton() {
+// The index of the port button of a kind in kOptionButtons, -1 when none stands for it.
+int portButtonOf(LinkKind kind) {
     for (std::size_t i = 0; i < kOptionButtons.size(); ++i)
-        if (kOptionButtons[i].group == OptionGroup::Port && kOptionButtons[i].link == LinkKind::Udp)
+        if (kOptionButtons[i].group == OptionGroup::Port && kOptionButtons[i].link == kind)
             return int(i);
     return -1;
+}
+
+int udpButton() {
+    return portButtonOf(LinkKind::Udp);
 }
 
 // Reads --port into the command line; false with the reason in line.error.
 bool readPort(const QString& text, CommandLine& line) {
     if (const auto com = kComPort.match(text); com.hasMatch()) {
         line.portButton = com.captured(1).toInt() - 1;
+        return true;
+    }
+    QString endpointError;
+    if (const auto typed = typedEndpoint(text, &endpointError)) {
+        if (!typed->valid()) {
+            line.error = endpointError;
+            return false;
+        }
+        // A kind read through the IP boxes is that button with these texts; a device server
+        // has no button and is given as its target.
+        if (typed->row->readsIpBoxes) {
+            line.portButton = portButtonOf(typed->row->kind);
+            line.ipAddress = typed->endpoint.host;
+            line.ipPort = QString::number(typed->endpoint.port);
+        } else {
+            line.endpoint = typed;
+        }
         return true;
     }
     if (text.compare(u"udp", Qt::CaseInsensitive) == 0) {
@@ -108,22 +146,14 @@ bool readPort(const QString& text, CommandLine& line) {
         return true;
     }
     if (text.isEmpty()) {
-        line.error = QStringLiteral("--port needs COM1 to COM4, a device path or udp:HOST:PORT.");
+        line.error = QStringLiteral("--port needs COM1 to COM4, a device path, udp:HOST:PORT or "
+                                    "%1.")
+                         .arg(schemeForms());
         return false;
     }
     line.portButton = 0;
     line.serialPath = text;
     return true;
-}
-
-// The option button a caption names (the window's "19200", "N81"), within one group.
-std::optional<int> buttonForCaption(OptionGroup group, const QString& caption) {
-    for (std::size_t i = 0; i < kOptionButtons.size(); ++i) {
-        if (kOptionButtons[i].group == group &&
-            caption.compare(QLatin1String(kOptionButtons[i].caption), Qt::CaseInsensitive) == 0)
-            return int(i);
-    }
-    return std::nullopt;
 }
 
 // The button the window ends up with: the command line's, else the one the stored code
@@ -144,8 +174,9 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Shows the version."));
     const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("COM1..COM4, a serial device path, udp:HOST:PORT "
-                                                 "or udp."),
+                                  QStringLiteral("COM1..COM4, a serial device path, udp:HOST:PORT, "
+                                                 "udp, ") +
+                                      schemeForms() + u'.',
                                   QStringLiteral("port"));
     const QCommandLineOption baud(QStringLiteral("baud"),
                                   QStringLiteral("1200, 2400, 9600 or 19200."),
@@ -168,6 +199,12 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption interval(
         QStringLiteral("interval-ms"),
         QStringLiteral("From the start of one exchange to the start of the next (default 0)."),
+        QStringLiteral("ms"));
+    const QCommandLineOption guard(
+        QStringLiteral("guard-ms"),
+        QStringLiteral("After an exchange with no answer, how long the line must be quiet before "
+                       "the next frame (default %1); what arrives meanwhile is late.")
+            .arg(kGuardTime.count()),
         QStringLiteral("ms"));
     const QCommandLineOption localPort(
         QStringLiteral("local-port"),
@@ -203,8 +240,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                        "--timeout-ms (default 300 here); prints the addresses that answer."),
         QStringLiteral("first-last"));
     parser.addOptions({help, version, port, baud, format, address, command, timeout, count,
-                       interval, localPort, echo, timestamps, settings, output, log, listPorts,
-                       scan});
+                       interval, guard, localPort, echo, timestamps, settings, output, log,
+                       listPorts, scan});
 
     CommandLine line;
     if (!parser.parse(arguments)) {
@@ -229,15 +266,15 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(port) && !readPort(parser.value(port), line))
         return line;
     if (parser.isSet(baud)) {
-        line.baudButton = buttonForCaption(OptionGroup::Baud, parser.value(baud));
-        if (!line.baudButton) {
+        line.baud = baudRateNamed(parser.value(baud));
+        if (!line.baud) {
             line.error = QStringLiteral("--baud takes 1200, 2400, 9600 or 19200.");
             return line;
         }
     }
     if (parser.isSet(format)) {
-        line.formatButton = buttonForCaption(OptionGroup::Format, parser.value(format));
-        if (!line.formatButton) {
+        line.format = lineFormatNamed(parser.value(format));
+        if (!line.format) {
             line.error = QStringLiteral("--format takes E71 or N81.");
             return line;
         }
@@ -257,6 +294,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         {timeout, 1, 3600000, line.timeoutMs},
         {count, 0, 100000000, line.count},
         {interval, 0, 86400000, line.intervalMs},
+        {guard, 0, 60000, line.guardMs},
     };
     for (const auto& number : numbers) {
         if (!parser.isSet(number.option))
@@ -331,35 +369,49 @@ CommandLine parseCommandLine(const QStringList& arguments) {
 
 PlanResult planSend(const CommandLine& line, const Settings& settings) {
     SendPlan plan;
-    ExchangeRequest& request = plan.request;
+    // The window's choices at start-up from the settings file, the command line's over them.
     // With no button chosen the window stays at COM1 and 1200 baud, and the port keeps its line
     // settings.
+    LinkChoices choices;
     if (const OptionButton* port =
             chosenButton(line.portButton, OptionGroup::Port, settings.iniPort)) {
-        request.link = port->link;
-        request.target.serialPort = port->serialPort;
+        choices.link = port->link;
+        choices.serialPort = port->serialPort;
     }
-    const OptionButton* baud = chosenButton(line.baudButton, OptionGroup::Baud, settings.iniBaud);
-    if (const OptionButton* format =
-            chosenButton(line.formatButton, OptionGroup::Format, settings.comFormat))
-        request.target.line = lineSettings(baud ? baud->baud : BaudRate::Baud1200, format->format);
+    if (line.baud)
+        choices.baud = *line.baud;
+    else if (const OptionButton* baud =
+                 chosenButton(std::nullopt, OptionGroup::Baud, settings.iniBaud))
+        choices.baud = baud->baud;
+    if (line.format)
+        choices.format = *line.format;
+    else if (const OptionButton* format =
+                 chosenButton(std::nullopt, OptionGroup::Format, settings.comFormat))
+        choices.format = format->format;
+    else
+        choices.format = std::nullopt;
     // A name without a folder is one in the current folder, as for every command-line tool
     // (the serial port classes would look for it in /dev).
-    request.target.serialPath = line.serialPath.isEmpty() || QDir::isAbsolutePath(line.serialPath)
-                                    ? line.serialPath
-                                    : QDir::current().absoluteFilePath(line.serialPath);
+    choices.serialPath = line.serialPath.isEmpty() || QDir::isAbsolutePath(line.serialPath)
+                             ? line.serialPath
+                             : QDir::current().absoluteFilePath(line.serialPath);
+    choices.endpoint = line.endpoint;
     // One opening per run: the port stays open, its settings applied, between exchanges.
-    request.target.keepOpen = true;
-    request.target.ipAddress = line.ipAddress.value_or(settings.ipAddress);
-    request.target.ipPort = line.ipPort.value_or(settings.ipPort);
-    request.target.localUdpPort = line.localPort.value_or(kLocalUdpPort);
+    choices.keepOpen = true;
+    choices.ipAddress = line.ipAddress.value_or(settings.ipAddress);
+    choices.ipPort = line.ipPort.value_or(settings.ipPort);
+    choices.localUdpPort = line.localPort.value_or(kLocalUdpPort);
     // The address box shows the stored number in its shortest form, as the window fills it.
-    request.addressText = line.address.value_or(formatSettingsNumber(settings.iniAddress));
-    request.commandText = line.command.value_or(settings.iniCommand);
+    choices.addressText = line.address.value_or(formatSettingsNumber(settings.iniAddress));
+    choices.commandText = line.command.value_or(settings.iniCommand);
+    plan.request = exchangeRequest(choices);
+    ExchangeRequest& request = plan.request;
     if (line.timeoutMs)
         plan.timeout = std::chrono::milliseconds(*line.timeoutMs);
     plan.count = line.count.value_or(1);
     plan.interval = std::chrono::milliseconds(line.intervalMs.value_or(0));
+    if (line.guardMs)
+        plan.guard = std::chrono::milliseconds(*line.guardMs);
     plan.echo = line.echo;
     plan.timestamps = line.timestamps;
     plan.output = line.output.value_or(RecordFormat::Text);

@@ -2,6 +2,7 @@
 
 #include "cli/exchange_record.h"
 #include "exchange/exchange.h"
+#include "links/link_kinds.h"
 #include "settings/settings_codec.h"
 #include "supervision/reply_watchdog.h"
 
@@ -25,6 +26,11 @@ inline constexpr int kExitUsage = 64;     // the command line or the settings fi
 // The wait for each address of a scan when --timeout-ms does not say otherwise.
 inline constexpr std::chrono::milliseconds kScanTimeout{300};
 
+// After an exchange that got no answer, how long the line must be quiet before the next frame
+// goes out (--guard-ms): an answer that comes that much after its wait is still seen as late,
+// and a line of 1200 baud passes twelve characters in it.
+inline constexpr std::chrono::milliseconds kGuardTime{100};
+
 // The addresses of --scan FIRST-LAST.
 struct AddressRange {
     int first = 0;
@@ -40,14 +46,17 @@ struct CommandLine {
 
     QString settingsPath; // --settings; empty: velmarixon.ini in the current folder, if any
 
-    // --port, --baud, --format as the option button the window would have chosen (its index
-    // in kOptionButtons); a device path chooses COM1's button and names the device.
-    std::optional<int> portButton, baudButton, formatButton;
+    // --port as the option button the window would have chosen (its index in kOptionButtons);
+    // a device path chooses COM1's button and names the device.
+    std::optional<int> portButton;
+    std::optional<BaudRate> baud;
+    std::optional<LineFormat> format;
     QString serialPath;                       // --port with a device path
-    std::optional<QString> ipAddress, ipPort; // --port udp:HOST:PORT
+    std::optional<QString> ipAddress, ipPort; // --port udp:HOST:PORT or udp://HOST:PORT
+    std::optional<TypedEndpoint> endpoint;    // --port socket://HOST:PORT, rfc2217://HOST:PORT
     std::optional<QString> address, command;
     std::optional<quint16> localPort;
-    std::optional<int> timeoutMs, count, intervalMs;
+    std::optional<int> timeoutMs, count, intervalMs, guardMs;
     bool echo = false;
     bool timestamps = false;
     std::optional<RecordFormat> output; // --output
@@ -62,6 +71,7 @@ struct SendPlan {
     std::chrono::milliseconds timeout = kReplyTimeout;
     int count = 1; // 0: until stopped
     std::chrono::milliseconds interval{0};
+    std::chrono::milliseconds guard = kGuardTime;
     bool echo = false;
     bool timestamps = false;
     RecordFormat output = RecordFormat::Text;

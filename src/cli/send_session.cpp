@@ -1,9 +1,11 @@
 #include "cli/send_session.h"
 
 #include "cli/record_sink.h"
+#include "links/link_kinds.h"
 #include "links/serial_link.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QRegularExpression>
@@ -17,10 +19,13 @@ namespace {
 
 // Where a --port name leads now: a link (a name in the current folder, /dev/serial/by-id/...)
 // is followed afresh for each exchange, so a device plugged back in under another name is found
-// and the port's lock file is named after the real device.
+// and the port's lock file is named after the real device. A link whose device is gone names
+// that device, for the error.
 QString resolvedDevice(const QString& path) {
     const QFileInfo info(path);
-    return info.exists() ? info.canonicalFilePath() : path;
+    if (info.exists())
+        return info.canonicalFilePath();
+    return info.isSymLink() ? info.symLinkTarget() : path;
 }
 
 int statusOf(Outcome outcome) {
@@ -66,8 +71,12 @@ QString linkErrorText(const QString& message, const QString& detail) {
     return text;
 }
 
+double milliseconds(qint64 nanoseconds) {
+    return std::round(double(nanoseconds) / 1000.0) / 1000.0;
+}
+
 double millisecondsSince(const QElapsedTimer& timer) {
-    return std::round(double(timer.nsecsElapsed()) / 1000.0) / 1000.0;
+    return milliseconds(timer.nsecsElapsed());
 }
 
 } // namespace
@@ -84,8 +93,14 @@ SendSession::SendSession(const SendPlan& plan, RecordSink& sink, QObject* parent
     });
     // The next SEND opens the port afresh: whatever waits on the line then is dropped first.
     connect(&exchange_, &Exchange::linkLost, this, [this] { portOpened_ = false; });
-    connect(&exchange_, &Exchange::received, this,
-            [this](LinkKind, const QByteArray& bytes) { received(bytes); });
+    exchange_.setOwnAnswersOnly(true);
+    connect(&exchange_, &Exchange::received, this, [this] { quiet_.start(); });
+    connect(&exchange_, &Exchange::frameSent, this, [this](const QByteArray& frame) {
+        if (const auto address = answerAddress(frame))
+            frameSentAt_.insert(*address, runClock_.nsecsElapsed());
+    });
+    connect(&exchange_, &Exchange::lateAnswer, this, &SendSession::late);
+    connect(&exchange_, &Exchange::leftoverDropped, this, &SendSession::late);
     connect(&exchange_, &Exchange::answered, this, &SendSession::answered);
     connect(&exchange_, &Exchange::noAnswer, this, &SendSession::noAnswer);
     connect(&exchange_, &Exchange::failed, this, &SendSession::linkFailed);
@@ -96,6 +111,8 @@ void SendSession::start() {
         outputFailed();
         return;
     }
+    runClock_.start();
+    quiet_.start();
     sendNext();
 }
 
@@ -112,16 +129,48 @@ QString SendSession::currentAddress() const {
 }
 
 QString SendSession::portName() const {
-    const LinkTarget& target = plan_.request.target;
-    if (plan_.request.link == LinkKind::Udp)
-        return target.ipAddress + u':' + target.ipPort;
-    return target.serialPath.isEmpty() ? serialPortPath(target.serialPort) : target.serialPath;
+    // A serial port is named by the device it led to in the last exchange.
+    if (std::holds_alternative<SerialTarget>(plan_.request.target))
+        return serialDevice_;
+    return endpointText(plan_.request.target);
+}
+
+QString SendSession::serialDevice() {
+    const auto& target = std::get<SerialTarget>(plan_.request.target);
+    if (!target.serialPath.isEmpty())
+        return resolvedDevice(target.serialPath);
+#ifndef Q_OS_WIN
+    // COMn is a file of that name in the current folder when there is one, else the machine's
+    // own port. Once it has been the file, it stays the file for the run: gone, it is a link
+    // error until it comes back, never frames written to another device.
+    const QString local =
+        QDir::current().absoluteFilePath(QStringLiteral("COM%1").arg(target.serialPort));
+    const QFileInfo info(local);
+    comInFolder_ = comInFolder_ || info.exists() || info.isSymLink();
+    if (comInFolder_)
+        return resolvedDevice(local);
+#endif
+    return QString();
+}
+
+bool SendSession::guardHolds() {
+    // After an exchange with no answer the device may still answer it: the next frame waits
+    // for the line to be quiet for the guard time, and what comes meanwhile is late. A line
+    // that never falls quiet holds it at most one wait more.
+    if (!guardPending_)
+        return false;
+    const qint64 quietFor = plan_.guard.count() - quiet_.elapsed();
+    const qint64 heldFor = plan_.timeout.count() + plan_.guard.count() - guarding_.elapsed();
+    if (quietFor <= 0 || heldFor <= 0) {
+        guardPending_ = false;
+        return false;
+    }
+    nextExchange_.start(int(std::min(quietFor, heldFor)));
+    return true;
 }
 
 void SendSession::sendNext() {
-    if (finished_)
-        return;
-    if (!reportLate())
+    if (finished_ || guardHolds())
         return;
     if (plan_.scan)
         sink_.showProgress(QStringLiteral("scanning address %1 of %2-%3")
@@ -130,27 +179,16 @@ void SendSession::sendNext() {
                                .arg(plan_.scan->last));
     ExchangeRequest request = plan_.request;
     request.addressText = currentAddress();
-    if (!request.target.serialPath.isEmpty())
-        request.target.serialPath = resolvedDevice(request.target.serialPath);
+    if (auto* serial = std::get_if<SerialTarget>(&request.target)) {
+        serial->serialPath = serialDevice();
+        serialDevice_ =
+            serial->serialPath.isEmpty() ? serialPortPath(serial->serialPort) : serial->serialPath;
+    }
     sinceSend_.start();
     awaiting_ = true;
     // A failure has been recorded through `failed` by the time send() returns.
     if (!exchange_.send(request))
         awaiting_ = false;
-    reportLate(); // what waited on a port just opened
-}
-
-bool SendSession::reportLate() {
-    // What came after the previous exchange had ended belongs to none: it is dropped and said,
-    // never taken for this exchange's answer.
-    if (late_.isEmpty() || finished_)
-        return true;
-    const QByteArray late = late_;
-    late_.clear();
-    if (writeRecord(Outcome::Late, late, QString()))
-        return true;
-    outputFailed();
-    return false;
 }
 
 void SendSession::dropWaitingBytes() {
@@ -159,22 +197,31 @@ void SendSession::dropWaitingBytes() {
     // prepared and before rxBuffer is emptied and the frame written: the bytes waiting now are
     // read here, so that SEND drops them with its rxBuffer and they are recorded as late.
     // Between the exchanges of a run the event loop reads the open port anyway.
-    if (plan_.request.link != LinkKind::Serial || portOpened_)
+    if (!linkKind(plan_.request.link()).stream || portOpened_)
         return;
     portOpened_ = true;
-    draining_ = true;
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    draining_ = false;
 }
 
-void SendSession::received(const QByteArray& chunk) {
-    if ((!awaiting_ || draining_) && !finished_)
-        late_ += chunk;
+void SendSession::late(const QByteArray& bytes) {
+    // Not this exchange's answer: said with the address it names and how long after that
+    // address's last frame of this run it came.
+    if (finished_)
+        return;
+    ExchangeRecord record{recordClock(), portName(), QString(),    plan_.request.commandText,
+                          Outcome::Late, bytes,      std::nullopt, QString()};
+    if (const auto address = answerAddress(bytes)) {
+        record.address = QString::number(*address);
+        if (const auto sent = frameSentAt_.constFind(*address); sent != frameSentAt_.cend())
+            record.roundTripMs = milliseconds(runClock_.nsecsElapsed() - *sent);
+    }
+    if (!sink_.write(record))
+        outputFailed();
 }
 
 void SendSession::answered(Answer answer, const QByteArray& line) {
-    if (finished_ || !awaiting_ || draining_)
-        return; // a late answer: its bytes are in late_ already
+    if (finished_ || !awaiting_)
+        return;
     awaiting_ = false;
     const Outcome outcome = outcomeOf(answer);
     exchangeEnded(outcome, outcome == Outcome::Reply ? line : QByteArray(), QString());
@@ -184,8 +231,11 @@ void SendSession::noAnswer() {
     if (!awaiting_)
         return;
     awaiting_ = false;
-    // What has come of the missing answer is left over for the next exchange to drop.
-    late_ += exchange_.state().reply.rxBuffer();
+    // What has come of the missing answer stays collected: completed later it is late, else
+    // the next exchange drops it as late.
+    guardPending_ = true;
+    guarding_.start();
+    quiet_.start();
     exchangeEnded(Outcome::NoAnswer, QByteArray(), kNoAnswerMessage);
 }
 

@@ -5,6 +5,7 @@
 #include "exchange/exchange.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -16,8 +17,10 @@ class RecordSink;
 // The exchanges of one velmarixon-send run, on the event loop: --count of them, or one per
 // address of a scan. Each one is the window's SEND and its answer; every exchange ends in one
 // record (reply, ack, nak, no-answer or link-error) and the run goes on after a failure, so a
-// device that goes away and comes back is polled again. Bytes left over from an earlier
-// exchange are dropped before the next one and recorded as late.
+// device that goes away and comes back is polled again. Only an exchange's own answer ends it:
+// any other answer, and bytes left over from an earlier exchange, are recorded as late, with the
+// address they came from. After an exchange with no answer the next one waits for the line to
+// be quiet for the guard time, so that a late ACK or NAK (they name no address) is seen as late.
 class SendSession : public QObject {
     Q_OBJECT
 public:
@@ -39,9 +42,10 @@ signals:
 
 private:
     void sendNext();
+    bool guardHolds();
+    QString serialDevice();
     void dropWaitingBytes();
-    bool reportLate();
-    void received(const QByteArray& chunk);
+    void late(const QByteArray& bytes);
     void answered(Answer answer, const QByteArray& line);
     void noAnswer();
     void linkFailed(const QString& message, const QString& detail);
@@ -57,10 +61,15 @@ private:
     Exchange exchange_;
     QTimer nextExchange_;
     QElapsedTimer sinceSend_;
-    QByteArray late_; // received while no exchange was waiting, or of an answer that never ended
+    QElapsedTimer runClock_;
+    QHash<int, qint64> frameSentAt_; // by address: runClock_'s nanoseconds at its last frame
+    QElapsedTimer quiet_;            // since the last bytes arrived or the last wait ended
+    QElapsedTimer guarding_;         // since the guard began to hold the next exchange
+    bool guardPending_ = false;      // the last exchange got no answer
+    QString serialDevice_;           // the serial device of the last exchange
+    bool comInFolder_ = false;       // COMn has stood for a file in the current folder in this run
     bool awaiting_ = false;
     bool portOpened_ = false; // the serial port is open since an exchange of this run
-    bool draining_ = false;   // reading what waited on a port just opened
     bool finished_ = false;
     bool foundAny_ = false;
     int done_ = 0;

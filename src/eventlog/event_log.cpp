@@ -6,35 +6,104 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace vmx {
+
+namespace {
+
+#ifdef Q_OS_UNIX
+QString systemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A pipe whose reader has gone answers a write with SIGPIPE, which would end the window: for
+// the write the signal is held back, and one that the write raised is taken away unseen, so
+// that the write's EPIPE is all that remains of it.
+class BrokenPipeHeld {
+public:
+    BrokenPipeHeld() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe_, &before_);
+    }
+    ~BrokenPipeHeld() {
+        sigset_t pending;
+        sigpending(&pending);
+        int taken = 0;
+        if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1)
+            sigwait(&pipe_, &taken);
+        pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+    }
+    BrokenPipeHeld(const BrokenPipeHeld&) = delete;
+    BrokenPipeHeld& operator=(const BrokenPipeHeld&) = delete;
+
+private:
+    sigset_t pipe_{};
+    sigset_t before_{};
+    bool wasPending_ = false;
+};
+#endif
+
+} // namespace
+
+EventLog::~EventLog() {
+    close();
+}
 
 bool EventLog::open(const QString& path, Warning warn) {
     warn_ = std::move(warn);
     path_ = path;
 #ifdef Q_OS_UNIX
     // Appending through the system, not QFile's Append mode: that seeks to the end, which a
-    // pipe or a device such as /dev/full refuses with a warning of Qt's own.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
+    // pipe or a device such as /dev/full refuses with a warning of Qt's own. O_NONBLOCK: the
+    // open of a pipe with no reader fails at once instead of waiting for one, and a pipe that
+    // fills up fails a write instead of holding up the exchange.
+    const QByteArray name = QFile::encodeName(path);
+    fd_ = ::open(name.constData(),
+                 O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd_ < 0) {
+        const int error = errno;
+        struct stat info {};
+        const bool pipe = ::stat(name.constData(), &info) == 0 && S_ISFIFO(info.st_mode);
+        fail(error == ENXIO && pipe ? QStringLiteral("a pipe that no program reads")
+                                    : systemReason(error));
         return false;
     }
-    if (!file_.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-        ::close(fd);
 #else
     file_.setFileName(path);
-    file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
-#endif
-    if (!file_.isOpen()) {
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
         fail(file_.errorString());
         return false;
     }
+#endif
     return true;
+}
+
+bool EventLog::isOpen() const {
+#ifdef Q_OS_UNIX
+    return fd_ >= 0;
+#else
+    return file_.isOpen();
+#endif
+}
+
+void EventLog::close() {
+#ifdef Q_OS_UNIX
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+#else
+    file_.close();
+#endif
 }
 
 QString isoTimeWithOffset(const QDateTime& time) {
@@ -42,15 +111,49 @@ QString isoTimeWithOffset(const QDateTime& time) {
 }
 
 void EventLog::event(const QString& kind, const QString& details) {
-    if (!file_.isOpen())
+    if (!isOpen())
         return;
     QString line = isoTimeWithOffset(QDateTime::currentDateTime());
     line += u' ' + kind;
     if (!details.isEmpty())
         line += u' ' + details;
-    const QByteArray bytes = line.toUtf8() + '\n';
-    if (file_.write(bytes) != bytes.size() || !file_.flush())
-        fail(file_.errorString());
+    QString reason;
+    if (!writeLine(line.toUtf8() + '\n', &reason))
+        fail(reason);
+}
+
+bool EventLog::writeLine(const QByteArray& line, QString* reason) {
+#ifdef Q_OS_UNIX
+    // One write for the line; a short one (a disk that fills up, a size limit) is followed by
+    // the rest, whose failure gives the system's reason, and then taken back: the file never
+    // ends in a cut line. A pipe cannot take bytes back, but takes a line of up to PIPE_BUF
+    // bytes whole or not at all.
+    const BrokenPipeHeld held;
+    qsizetype written = 0;
+    while (written < line.size()) {
+        const ssize_t n = ::write(fd_, line.constData() + written, size_t(line.size() - written));
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        *reason = systemReason(n < 0 ? errno : ENOSPC);
+        if (written > 0) {
+            // Appending leaves the offset at the end of what this write put there.
+            const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+            if (end >= off_t(written) && ::ftruncate(fd_, end - off_t(written)) != 0)
+                *reason += QStringLiteral("; a cut line is left at the end");
+        }
+        return false;
+    }
+    return true;
+#else
+    if (file_.write(line) == line.size() && file_.flush())
+        return true;
+    *reason = file_.errorString();
+    return false;
+#endif
 }
 
 void EventLog::bytesEvent(const QString& kind, QByteArrayView bytes) {
@@ -61,7 +164,7 @@ void EventLog::fail(const QString& reason) {
     if (warn_)
         warn_(QStringLiteral("The log %1 cannot be written (%2); the exchanges go on without it.")
                   .arg(path_, reason));
-    file_.close();
+    close();
 }
 
 } // namespace vmx

@@ -2,18 +2,11 @@
 
 #include "eventlog/event_log.h"
 #include "exchange/exchange.h"
+#include "links/link_kinds.h"
 #include "protocol/display_text.h"
 #include "supervision/reply_watchdog.h"
 
 namespace vmx {
-
-namespace {
-
-QString linkName(LinkKind link) {
-    return link == LinkKind::Udp ? QStringLiteral("udp") : QStringLiteral("serial");
-}
-
-} // namespace
 
 void logExchange(const Exchange& exchange, EventLog& log) {
     QObject::connect(&exchange, &Exchange::frameSent, &exchange, [&log](const QByteArray& frame) {
@@ -37,6 +30,9 @@ void logExchange(const Exchange& exchange, EventLog& log) {
                              break;
                          }
                      });
+    QObject::connect(&exchange, &Exchange::lateAnswer, &exchange, [&log](const QByteArray& answer) {
+        log.bytesEvent(QStringLiteral("late"), answer);
+    });
     QObject::connect(
         &exchange, &Exchange::leftoverDropped, &exchange,
         [&log](const QByteArray& bytes) { log.bytesEvent(QStringLiteral("dropped"), bytes); });
@@ -50,7 +46,7 @@ void logExchange(const Exchange& exchange, EventLog& log) {
         log.event(QStringLiteral("no-answer"), kNoAnswerMessage.trimmed());
     });
     QObject::connect(&exchange, &Exchange::linkLost, &exchange, [&log](LinkKind link) {
-        log.event(QStringLiteral("link-gone"), linkName(link));
+        log.event(QStringLiteral("link-gone"), QLatin1String(linkKind(link).name));
     });
 }
 

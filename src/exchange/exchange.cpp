@@ -1,7 +1,6 @@
 #include "exchange/exchange.h"
 
-#include "links/serial_link.h"
-#include "links/udp_link.h"
+#include "links/link_kinds.h"
 
 namespace vmx {
 
@@ -28,12 +27,12 @@ QString frameErrorText(FrameError error) {
 Exchange::Exchange(HostResolver resolveHost, std::chrono::milliseconds replyTimeout,
                    QObject* parent)
     : QObject(parent), watchdog_(replyTimeout) {
-    links_[std::size_t(LinkKind::Serial)] = std::make_unique<SerialLink>();
-    links_[std::size_t(LinkKind::Udp)] = std::make_unique<UdpLink>(std::move(resolveHost));
-    link(LinkKind::Serial).setObjectName(QStringLiteral("MSComm1"));
-    link(LinkKind::Udp).setObjectName(QStringLiteral("Winsock1"));
-    for (int index = 0; index < kLinkKinds; ++index) {
-        const auto kind = LinkKind(index);
+    for (const LinkKindRow& row : linkKinds()) {
+        const LinkKind kind = row.kind;
+        links_[std::size_t(kind)] = row.make(resolveHost);
+        link(kind).setObjectName(QLatin1String(row.objectName));
+        connect(&link(kind), &Link::prepared, this,
+                [this, kind](bool ready) { linkPrepared(kind, ready); });
         connect(&link(kind), &Link::bytesArrived, this,
                 [this, kind](const QByteArray& bytes) { receive(kind, bytes); });
         connect(&link(kind), &Link::lost, this, [this, kind] { emit linkLost(kind); });
@@ -47,14 +46,29 @@ Exchange::Exchange(HostResolver resolveHost, std::chrono::milliseconds replyTime
 Exchange::~Exchange() = default;
 
 bool Exchange::send(const ExchangeRequest& request) {
-    Link& chosen = link(request.link);
-    if (request.link != LinkKind::Serial) {
-        state_.ipAddress = request.target.ipAddress;
-        state_.ipPort = request.target.ipPort;
+    if (const auto* udp = std::get_if<UdpTarget>(&request.target)) {
+        state_.ipAddress = udp->ipAddress;
+        state_.ipPort = udp->ipPort;
     }
-    if (!chosen.prepare(request.target))
-        return fail(chosen, chosen.failureDetail());
+    waiting_ = request;
+    sentNow_ = false;
+    link(request.link()).prepare(request.target);
+    // A link that needed no waiting has reported already, and SEND has run to its end.
+    return waiting_ ? true : sentNow_;
+}
 
+void Exchange::linkPrepared(LinkKind kind, bool ready) {
+    // A link left for another kind by a later SEND may still report: that SEND is not its.
+    if (!waiting_ || waiting_->link() != kind || stopped_)
+        return;
+    const ExchangeRequest request = std::move(*waiting_);
+    waiting_.reset();
+    Link& chosen = link(kind);
+    sentNow_ = ready ? sendPrepared(request) : fail(chosen, chosen.failureDetail());
+}
+
+bool Exchange::sendPrepared(const ExchangeRequest& request) {
+    Link& chosen = link(request.link());
     state_.commandText = request.commandText;
     state_.addressText = request.addressText;
     const FrameError error = buildCommandFrame(state_.addressText, state_.commandText, state_.frame,
@@ -83,6 +97,7 @@ bool Exchange::fail(Link& chosen, const QString& detail) {
 
 void Exchange::stop() {
     stopped_ = true;
+    waiting_.reset();
     watchdog_.disarm();
 }
 
@@ -93,6 +108,11 @@ void Exchange::receive(LinkKind from, const QByteArray& bytes) {
     const auto line = state_.reply.receive(bytes, state_.commandLength);
     if (!line)
         return;
+    if (ownAnswersOnly_ &&
+        (!watchdog_.isRunning() || !mayAnswer(state_.reply.answer(), sendingOrder(state_.frame)))) {
+        emit lateAnswer(state_.reply.answer());
+        return;
+    }
     watchdog_.disarm();
     const char last = state_.reply.lastChar();
     emit answered(last == kAck ? Answer::Ack : last == kNak ? Answer::Nak : Answer::Reply, *line);

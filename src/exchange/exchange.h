@@ -3,6 +3,7 @@
 #include "links/host_lookup.h"
 #include "links/link.h"
 #include "links/link_choice.h"
+#include "links/link_target.h"
 #include "protocol/command_frame.h"
 #include "protocol/reply_assembler.h"
 #include "supervision/reply_watchdog.h"
@@ -13,15 +14,18 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <optional>
 
 namespace vmx {
 
 // Everything one SEND needs, read from the window's boxes or the command line beforehand.
+// Made by exchangeRequest() (exchange/request_choices.h) from the window's controls or the
+// command line and the settings file.
 struct ExchangeRequest {
-    LinkKind link = LinkKind::Serial;
-    LinkTarget target; // port, line settings, IP texts, keeping the port open
+    LinkTarget target; // of the chosen kind: port and line settings, IP texts, endpoint
     QString addressText;
     QString commandText;
+    LinkKind link() const { return kindOf(target); }
 };
 
 // What a completed answer was: its terminator decides, not its text.
@@ -55,11 +59,23 @@ public:
     // its echo, empty rxBuffer, write the frame, arm the watchdog. From the link preparation on,
     // a failure is reported once through `failed` and ends SEND; the steps that already ran stay
     // done (the command and address are taken only once the link is prepared, so a late answer
-    // to the SEND before is still cut as that one's). True when the frame went out.
+    // to the SEND before is still cut as that one's).
+    //
+    // The preparation may take a while (a TCP connection and its negotiation): the rest then
+    // follows from the event loop when the link reports, and nothing waits meanwhile. A SEND
+    // during that wait takes the place of the waiting one. False when SEND failed before
+    // returning; true when the frame went out, or when the link is still being prepared
+    // (`frameSent` or `failed` follows).
     bool send(const ExchangeRequest& request);
 
     // The run is ending: the watchdog stops and no arrival is taken any more.
     void stop();
+
+    // velmarixon-send's rule (the window takes every completed answer): an answer is this
+    // SEND's only while its watchdog runs and when it names no other frame (a full reply with
+    // another address or command); any other is reported through `lateAnswer`, and the
+    // watchdog runs on.
+    void setOwnAnswersOnly(bool only) { ownAnswersOnly_ = only; }
 
     // Seam for tests and benchmarks: bytes handled as if `from` had received them.
     void receive(LinkKind from, const QByteArray& bytes);
@@ -78,6 +94,8 @@ signals:
     // A completed answer and its line for the message window ("ACK", "NAK" or the payload). The
     // watchdog is already disarmed.
     void answered(vmx::Answer answer, const QByteArray& line);
+    // With own answers only: a completed answer that is not the waiting SEND's, as collected.
+    void lateAnswer(const QByteArray& answer);
     // Bytes of no completed answer that a new SEND drops from rxBuffer.
     void leftoverDropped(const QByteArray& bytes);
     // SEND failed: the chosen link's message ("COM Port error", "udp connection error") and
@@ -89,12 +107,17 @@ signals:
     void linkLost(vmx::LinkKind link);
 
 private:
+    void linkPrepared(LinkKind kind, bool ready);
+    bool sendPrepared(const ExchangeRequest& request);
     bool fail(Link& link, const QString& detail);
 
     std::array<std::unique_ptr<Link>, kLinkKinds> links_; // by LinkKind
     ExchangeState state_;
+    std::optional<ExchangeRequest> waiting_; // for its link to be prepared
+    bool sentNow_ = false;                   // the outcome of a SEND completed within send()
     ReplyWatchdog watchdog_;
     bool stopped_ = false;
+    bool ownAnswersOnly_ = false;
 };
 
 } // namespace vmx

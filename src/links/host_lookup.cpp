@@ -32,6 +32,51 @@ struct PendingLookup {
 
 } // namespace
 
+// Where a look-up thread hands its answer in: the object, while it lives. Its destructor takes
+// the lock, so an answer is posted either before (and dropped with the object's events) or not
+// at all.
+struct LaterHostLookup::Mailbox {
+    std::mutex mutex;
+    LaterHostLookup* owner = nullptr;
+};
+
+LaterHostLookup::LaterHostLookup(HostResolver resolver, QObject* parent)
+    : QObject(parent), resolver_(std::move(resolver)), mailbox_(std::make_shared<Mailbox>()) {
+    mailbox_->owner = this;
+}
+
+LaterHostLookup::~LaterHostLookup() {
+    const std::lock_guard lock(mailbox_->mutex);
+    mailbox_->owner = nullptr;
+}
+
+void LaterHostLookup::start(const QString& name) {
+    const quint64 asked = ++asked_;
+    if (!resolver_) {
+        QMetaObject::invokeMethod(
+            this, [this] { emit answered({}); }, Qt::QueuedConnection);
+        return;
+    }
+    try {
+        std::thread([mailbox = mailbox_, resolver = resolver_, name, asked] {
+            const QList<QHostAddress> addresses = resolver(name);
+            const std::lock_guard lock(mailbox->mutex);
+            if (LaterHostLookup* owner = mailbox->owner)
+                QMetaObject::invokeMethod(
+                    owner,
+                    [owner, asked, addresses] {
+                        if (asked == owner->asked_)
+                            emit owner->answered(addresses);
+                    },
+                    Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: no answer either.
+        QMetaObject::invokeMethod(
+            this, [this] { emit answered({}); }, Qt::QueuedConnection);
+    }
+}
+
 QList<QHostAddress> systemHostLookup(const QString& name) {
 #ifdef Q_OS_WIN
     // Winsock answers nothing before it is started in the process; starts are counted, so

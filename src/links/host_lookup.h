@@ -2,10 +2,12 @@
 
 #include <QHostAddress>
 #include <QList>
+#include <QObject>
 #include <QString>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace vmx {
 
@@ -26,5 +28,28 @@ QList<QHostAddress> systemHostLookup(const QString& name);
 // touches and ends by itself, so the caller, the program and its end never wait for it.
 QList<QHostAddress> lookUpWithin(const HostResolver& resolver, const QString& name,
                                  std::chrono::milliseconds limit = kHostLookupLimit);
+
+// A look-up that answers through the event loop, for links whose preparation must not hold the
+// thread (the window's): `resolver` runs on a thread of its own and `answered` follows on this
+// object's thread. The caller bounds the wait itself; an answer to a look-up cancelled, replaced
+// by a newer one, or arriving after this object is gone is dropped.
+class LaterHostLookup : public QObject {
+    Q_OBJECT
+public:
+    explicit LaterHostLookup(HostResolver resolver, QObject* parent = nullptr);
+    ~LaterHostLookup() override;
+
+    void start(const QString& name);
+    void cancel() { ++asked_; }
+
+signals:
+    void answered(const QList<QHostAddress>& addresses);
+
+private:
+    struct Mailbox;
+    HostResolver resolver_;
+    std::shared_ptr<Mailbox> mailbox_;
+    quint64 asked_ = 0;
+};
 
 } // namespace vmx

@@ -3,6 +3,9 @@
 #include "links/link_choice.h"
 
 #include <QSerialPort>
+#include <QStringView>
+
+#include <optional>
 
 namespace vmx {
 
@@ -17,5 +20,10 @@ struct LineSettings {
 
 // The port's values for a baud rate and a format ("19200, E, 7, 1" for B19200 and E71).
 LineSettings lineSettings(BaudRate baud, LineFormat format);
+
+// The baud rate of a number of bits per second ("19200"), the format of its name ("N81", any
+// case); nullopt for any other text.
+std::optional<BaudRate> baudRateNamed(QStringView text);
+std::optional<LineFormat> lineFormatNamed(QStringView text);
 
 } // namespace vmx

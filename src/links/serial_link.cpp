@@ -40,7 +40,11 @@ SerialLink::SerialLink(QObject* parent) : Link(parent) {
     connect(&port_, &QSerialPort::errorOccurred, this, &SerialLink::portFailed);
 }
 
-bool SerialLink::prepare(const LinkTarget& target) {
+void SerialLink::prepare(const LinkTarget& target) {
+    emit prepared(open(std::get<SerialTarget>(target)));
+}
+
+bool SerialLink::open(const SerialTarget& target) {
     if (target.serialPort >= 1 && target.serialPort <= 4)
         portNumber_ = target.serialPort;
     const LineSettings settings = target.line.value_or(lineSettings_);

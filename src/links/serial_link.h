@@ -32,9 +32,9 @@ public:
 
     QString failureMessage() const override { return kComPortError; }
     // Closes the port if open, sets port number (1..4; another keeps the previous one) and line
-    // settings (none given keeps the previous ones), opens. False when the port cannot be
-    // opened (it is closed then).
-    bool prepare(const LinkTarget& target) override;
+    // settings (none given keeps the previous ones), opens; reports before returning. Not ready
+    // when the port cannot be opened (it is closed then).
+    void prepare(const LinkTarget& target) override;
     // One write call per byte, nothing else, then the bytes are handed to the driver. False when
     // a byte is not accepted or the line refuses the write.
     bool write(QByteArrayView bytes) override;
@@ -45,6 +45,7 @@ public:
     const QSerialPort& port() const { return port_; }
 
 private:
+    bool open(const SerialTarget& target);
     void readWaiting();
     void portFailed(QSerialPort::SerialPortError error);
     bool lineHungUp() const;

@@ -48,7 +48,11 @@ UdpLink::UdpLink(HostResolver resolveHost, QObject* parent)
     connect(&socket_, &QUdpSocket::readyRead, this, &UdpLink::readPendingDatagrams);
 }
 
-bool UdpLink::prepare(const LinkTarget& target) {
+void UdpLink::prepare(const LinkTarget& target) {
+    emit prepared(setUp(std::get<UdpTarget>(target)));
+}
+
+bool UdpLink::setUp(const UdpTarget& target) {
     if (setUp_)
         return true;
 

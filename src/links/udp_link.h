@@ -32,12 +32,12 @@ public:
     QString failureMessage() const override { return kUdpConnectionError; }
     // Sets the socket up when it is closed, from the target's IP texts and local port (5000
     // unless the command line asks for another; 0 takes a free port of the system's choice);
-    // leaves it unchanged otherwise. False when the port text is no number or no usable UDP
-    // port, when the host is neither an IPv4 address nor a name with an IPv4 address, or when
-    // the local port cannot be taken. A name is waited for at most kHostLookupLimit (2 s); a
-    // name with no answer by then fails like an unknown one. A set-up that fails part-way
-    // leaves the link closed.
-    bool prepare(const LinkTarget& target) override;
+    // leaves it unchanged otherwise; reports before returning. Not ready when the port text is no
+    // number or no usable UDP port, when the host is neither an IPv4 address nor a name with an
+    // IPv4 address, or when the local port cannot be taken. A name is waited for at most
+    // kHostLookupLimit (2 s); a name with no answer by then fails like an unknown one. A set-up
+    // that fails part-way leaves the link closed.
+    void prepare(const LinkTarget& target) override;
     // Sends the frame as one datagram to the destination of the set-up.
     bool write(QByteArrayView frame) override;
     QString failureDetail() const override { return failureDetail_; }
@@ -51,6 +51,7 @@ signals:
     void datagramReceived(const QByteArray& payload);
 
 private:
+    bool setUp(const UdpTarget& target);
     // The receive buffer asked for on set-up, and how much is read in one turn of the event
     // loop before the rest waits for the next. A datagram of up to 64 KiB is one line of as
     // many characters, which takes the window milliseconds to lay out, so a turn ends after

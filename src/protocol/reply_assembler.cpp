@@ -1,5 +1,6 @@
 #include "protocol/reply_assembler.h"
 
+#include "protocol/command_frame.h"
 #include "protocol/decimal_text.h"
 
 #include <cmath>
@@ -48,9 +49,31 @@ std::optional<QByteArray> ReplyAssembler::receive(QByteArrayView chunk, float co
         line = replyText_;
     }
 
-    if (line)
+    if (line) {
+        answer_.swap(rxBuffer_);
         rxBuffer_.clear();
+    }
     return line;
+}
+
+std::optional<int> answerAddress(QByteArrayView bytes) {
+    // The frame builder's tens digit goes up to 48 + 207, its units digit up to 48 + 10.
+    constexpr unsigned char digitZero = '0';
+    if (bytes.size() < 3 || bytes[0] != char(kStartByte))
+        return std::nullopt;
+    const auto tens = static_cast<unsigned char>(bytes[1]);
+    const auto units = static_cast<unsigned char>(bytes[2]);
+    if (tens < digitZero || units < digitZero || units > digitZero + 10)
+        return std::nullopt;
+    return (tens - digitZero) * 10 + (units - digitZero);
+}
+
+bool mayAnswer(QByteArrayView answer, QByteArrayView frame) {
+    if (answer.isEmpty() || answer.back() != kEtx)
+        return true;
+    // The frame without its two check characters and end byte.
+    const QByteArrayView envelope = frame.size() > 3 ? frame.first(frame.size() - 3) : frame;
+    return answer.size() >= envelope.size() + 3 && answer.startsWith(envelope);
 }
 
 } // namespace vmx

@@ -29,15 +29,31 @@ public:
     void clear() { rxBuffer_.clear(); }
 
     const QByteArray& rxBuffer() const { return rxBuffer_; }
+    // The last completed answer as it was collected, terminator included.
+    const QByteArray& answer() const { return answer_; }
     char lastChar() const { return lastChar_; }
     float replyLength() const { return replyLength_; }
     const QByteArray& replyText() const { return replyText_; }
 
 private:
     QByteArray rxBuffer_;
+    QByteArray answer_;
     char lastChar_ = 0;
     float replyLength_ = 0;
     QByteArray replyText_;
 };
+
+// A full reply begins as the frame it answers did: the start byte, the two address characters
+// and the command as sent. Reading them tells whose answer it is.
+
+// The address that collected bytes begin with, as the frame builder writes it (tens and units
+// digits: "17" is 17, "<3" is 123); nullopt when they do not begin with the start byte and
+// two address characters (ACK, NAK, stray bytes).
+std::optional<int> answerAddress(QByteArrayView bytes);
+
+// False when a completed answer is a full reply to another frame than `frame` (its bytes as
+// sent): one that does not begin with the frame's start byte, address and command. ACK and NAK
+// name no frame and may answer any.
+bool mayAnswer(QByteArrayView answer, QByteArrayView frame);
 
 } // namespace vmx

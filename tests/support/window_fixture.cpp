@@ -72,24 +72,18 @@ const QByteArray& WindowFixture::rxBuffer() const {
 }
 
 float portSelect(const MainForm& form) {
-    const ExchangeRequest request = form.sendRequest();
-    return request.link == LinkKind::Udp ? 99.0f : float(request.target.serialPort - 1);
+    const LinkChoices choices = form.linkChoices();
+    return choices.link == LinkKind::Udp ? 99.0f : float(choices.serialPort - 1);
 }
 
 float baudSelect(const MainForm& form) {
-    const auto line = form.sendRequest().target.line;
-    const qint32 rates[] = {1200, 2400, 9600, 19200};
-    for (int i = 0; line && i < 4; ++i)
-        if (line->baudRate == rates[i])
-            return float(i);
-    return -1.0f;
+    const LinkChoices choices = form.linkChoices();
+    return choices.format ? float(choices.baud) : -1.0f;
 }
 
 float comFormat(const MainForm& form) {
-    const auto line = form.sendRequest().target.line;
-    if (!line)
-        return -1.0f;
-    return line->parity == QSerialPort::EvenParity ? 0.0f : 1.0f;
+    const LinkChoices choices = form.linkChoices();
+    return choices.format ? float(*choices.format) : -1.0f;
 }
 
 const SerialLink& serialLink(const MainForm& form) {

@@ -132,6 +132,20 @@ OptionsResult parseOptions(const QStringList& arguments) {
         return result;
     }
 
+    // An option given twice is refused rather than one of its values dropped in silence: a
+    // bus of several devices is one --address list.
+    const QStringList given = parser.optionNames();
+    for (const QString& name : given) {
+        if (given.count(name) > 1) {
+            result.error =
+                QStringLiteral("--%1 is given more than once; give it once%2.")
+                    .arg(name, name == u"address" ? QStringLiteral(" (a list such as 1,5,17 plays "
+                                                                   "several devices)")
+                                                  : QString());
+            return result;
+        }
+    }
+
     SimOptions options;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) {
