@@ -3,9 +3,10 @@
 
 set(VELMARIXON_APP_ID org.velmarixon.velmarixon)
 
-# The programs: the tool, the command-line sender and the device simulator where they are built.
+# The programs: the tool, the command-line sender, the trend and the device simulator where they
+# are built.
 set(velmarixon_programs velmarixon)
-foreach(program velmarixon-send velmarixon-device-sim)
+foreach(program velmarixon-send velmarixon-trend velmarixon-device-sim)
     if(TARGET ${program})
         list(APPEND velmarixon_programs ${program})
     endif()
@@ -55,6 +56,8 @@ if(velmarixon_make_pages)
         "commission and test a field device over a serial line or UDP")
     set(velmarixon_summary_velmarixon-send
         "send one command frame to a field device and print its answer")
+    set(velmarixon_summary_velmarixon-trend
+        "draw the records of velmarixon-send over time, live or as a picture")
     set(velmarixon_summary_velmarixon-device-sim
         "simulate a field device on a pseudo-terminal or on UDP")
     set(velmarixon_pages "")
