@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # One suite pastes from another program on a virtual X display.
 scripts/need-packages.sh xvfb xauth
+# Another sends velmarixon-send's records through a real MQTT broker on 127.0.0.1.
+scripts/need-packages.sh mosquitto mosquitto-clients
 if [ "${SANITIZE:-0}" = 1 ]; then
     export BUILD_DIR=build-sanitize
     scripts/setup.sh -DVELMARIXON_SANITIZE=ON
