@@ -22,9 +22,12 @@ TrendSeries* TrendModel::seriesFor(const TrendRecord& record) {
     if (series_.size() >= kMaxSeries)
         return nullptr;
     auto created = std::make_unique<TrendSeries>();
-    created->port = record.port;
-    created->address = record.address;
-    created->command = record.command;
+    created->portKey = record.port;
+    created->addressKey = record.address;
+    created->commandKey = record.command;
+    created->port = QString::fromUtf8(record.port);
+    created->address = QString::fromUtf8(record.address);
+    created->command = QString::fromUtf8(record.command);
     series_.push_back(std::move(created));
     return lastUsed_ = series_.back().get();
 }

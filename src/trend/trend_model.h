@@ -23,6 +23,7 @@ struct TrendMark {
 
 // One endpoint, address and command.
 struct TrendSeries {
+    QByteArray portKey, addressKey, commandKey; // as the records have them
     QString port;
     QString address;
     QString command;

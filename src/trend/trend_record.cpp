@@ -3,6 +3,7 @@
 #include "protocol/decimal_text.h"
 
 #include <array>
+#include <cstring>
 #include <optional>
 
 namespace vmx::trend {
@@ -47,31 +48,30 @@ std::optional<Outcome> outcomeFromName(QByteArrayView name) {
     return std::nullopt;
 }
 
-// The fields the trend reads, whichever format they came in.
+// The fields the trend reads, whichever format they came in: views of the line itself, or of
+// `owned` where escapes or doubled quotes had to be decoded.
 struct Fields {
-    QByteArray time, port, address, command, outcome, payload;
+    QByteArrayView time, port, address, command, outcome, payload;
+    std::array<QByteArray, 6> owned;
     int found = 0;
 };
 
-bool storeField(QByteArrayView name, QByteArray value, Fields& fields) {
-    QByteArray* target = nullptr;
-    if (name == "time")
-        target = &fields.time;
-    else if (name == "port")
-        target = &fields.port;
-    else if (name == "address")
-        target = &fields.address;
-    else if (name == "command")
-        target = &fields.command;
-    else if (name == "outcome")
-        target = &fields.outcome;
-    else if (name == "payload")
-        target = &fields.payload;
-    if (target) {
-        *target = std::move(value);
+void storeField(QByteArrayView name, QByteArrayView value, bool decoded, Fields& fields) {
+    static constexpr std::array<const char*, 6> kNames{"time",    "port",    "address",
+                                                       "command", "outcome", "payload"};
+    QByteArrayView* targets[] = {&fields.time,    &fields.port,    &fields.address,
+                                 &fields.command, &fields.outcome, &fields.payload};
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+        if (name != kNames[i])
+            continue;
+        if (decoded) {
+            fields.owned[i] = value.toByteArray();
+            value = fields.owned[i];
+        }
+        *targets[i] = value;
         ++fields.found;
+        return;
     }
-    return true;
 }
 
 void appendUtf8(QByteArray& out, char32_t code) {
@@ -79,18 +79,35 @@ void appendUtf8(QByteArray& out, char32_t code) {
     out.append(text.toUtf8());
 }
 
-// A JSON string starting at text[at] == '"'; at ends after its closing quote.
-bool jsonString(QByteArrayView text, qsizetype& at, QByteArray& out) {
-    ++at;
-    out.clear();
+// A JSON string starting at text[at] == '"'; at ends after its closing quote. Without escapes
+// (the usual case) `out` is a view of the text; with them, of `scratch`, and `decoded` is set.
+bool jsonString(QByteArrayView text, qsizetype& at, QByteArray& scratch, QByteArrayView& out,
+                bool& decoded) {
+    const qsizetype begin = ++at;
+    while (at < text.size() && text[at] != '"' && text[at] != '\\') {
+        if (static_cast<unsigned char>(text[at]) < 0x20)
+            return false;
+        ++at;
+    }
+    if (at >= text.size())
+        return false;
+    decoded = text[at] == '\\';
+    if (!decoded) {
+        out = text.sliced(begin, at - begin);
+        ++at;
+        return true;
+    }
+    scratch = text.sliced(begin, at - begin).toByteArray();
     while (at < text.size()) {
         const char c = text[at++];
-        if (c == '"')
+        if (c == '"') {
+            out = scratch;
             return true;
+        }
         if (static_cast<unsigned char>(c) < 0x20)
             return false;
         if (c != '\\') {
-            out.append(c);
+            scratch.append(c);
             continue;
         }
         if (at >= text.size())
@@ -100,22 +117,22 @@ bool jsonString(QByteArrayView text, qsizetype& at, QByteArray& out) {
         case '"':
         case '\\':
         case '/':
-            out.append(e);
+            scratch.append(e);
             break;
         case 'b':
-            out.append('\b');
+            scratch.append('\b');
             break;
         case 'f':
-            out.append('\f');
+            scratch.append('\f');
             break;
         case 'n':
-            out.append('\n');
+            scratch.append('\n');
             break;
         case 'r':
-            out.append('\r');
+            scratch.append('\r');
             break;
         case 't':
-            out.append('\t');
+            scratch.append('\t');
             break;
         case 'u': {
             auto hex4 = [&](char32_t& unit) {
@@ -137,7 +154,7 @@ bool jsonString(QByteArrayView text, qsizetype& at, QByteArray& out) {
                     return false;
                 unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
             }
-            appendUtf8(out, unit);
+            appendUtf8(scratch, unit);
             break;
         }
         default:
@@ -145,6 +162,13 @@ bool jsonString(QByteArrayView text, qsizetype& at, QByteArray& out) {
         }
     }
     return false;
+}
+
+// Into the record's own buffer, which a record read line after line keeps: no allocation per line.
+void copyInto(QByteArray& target, QByteArrayView from) {
+    target.resize(from.size());
+    if (!from.isEmpty())
+        std::memcpy(target.data(), from.data(), std::size_t(from.size()));
 }
 
 void skipBlanks(QByteArrayView text, qsizetype& at) {
@@ -164,11 +188,13 @@ bool readJson(QByteArrayView text, Fields& fields) {
     skipBlanks(text, at);
     if (at < text.size() && text[at] == '}')
         return false;
-    QByteArray name;
-    QByteArray value;
+    QByteArray nameScratch, valueScratch;
+    QByteArrayView name, value;
+    bool decoded = false;
     while (at < text.size()) {
         skipBlanks(text, at);
-        if (at >= text.size() || text[at] != '"' || !jsonString(text, at, name))
+        if (at >= text.size() || text[at] != '"' ||
+            !jsonString(text, at, nameScratch, name, decoded))
             return false;
         skipBlanks(text, at);
         if (at >= text.size() || text[at] != ':')
@@ -178,9 +204,9 @@ bool readJson(QByteArrayView text, Fields& fields) {
         if (at >= text.size())
             return false;
         if (text[at] == '"') {
-            if (!jsonString(text, at, value))
+            if (!jsonString(text, at, valueScratch, value, decoded))
                 return false;
-            storeField(name, value, fields);
+            storeField(name, value, decoded, fields);
         } else {
             // A number or a literal: only its extent matters here.
             const qsizetype begin = at;
@@ -213,38 +239,42 @@ bool readCsv(QByteArrayView text, Fields& fields) {
                                                      "payload_hex", "round_trip_ms", "error"};
     std::size_t column = 0;
     qsizetype at = 0;
-    QByteArray value;
+    QByteArray decodedValue;
     while (true) {
-        value.clear();
+        QByteArrayView value;
+        bool decoded = false;
         if (at < text.size() && text[at] == '"') {
             ++at;
+            decoded = true;
+            decodedValue.clear();
             while (true) {
                 if (at >= text.size())
                     return false;
                 if (text[at] == '"') {
                     if (at + 1 < text.size() && text[at + 1] == '"') {
-                        value.append('"');
+                        decodedValue.append('"');
                         at += 2;
                         continue;
                     }
                     ++at;
                     break;
                 }
-                value.append(text[at++]);
+                decodedValue.append(text[at++]);
             }
             if (at < text.size() && text[at] != ',')
                 return false;
         } else {
             const qsizetype end = text.indexOf(',', at);
             const qsizetype stop = end < 0 ? text.size() : end;
-            value = text.sliced(at, stop - at).toByteArray();
+            value = text.sliced(at, stop - at);
             if (value.contains('"'))
                 return false;
             at = stop;
         }
         if (column >= kColumns.size())
             return false;
-        storeField(kColumns[column++], value, fields);
+        storeField(kColumns[column++], decoded ? QByteArrayView(decodedValue) : value, decoded,
+                   fields);
         if (at >= text.size())
             break;
         ++at; // the comma
@@ -328,9 +358,9 @@ LineKind parseRecordLine(QByteArrayView line, TrendRecord& record) {
     const std::optional<Outcome> outcome = outcomeFromName(fields.outcome);
     if (!outcome || !parseRecordTime(fields.time, record.timeMs, record.offsetSeconds))
         return LineKind::Skipped;
-    record.port = QString::fromUtf8(fields.port);
-    record.address = QString::fromUtf8(fields.address);
-    record.command = QString::fromUtf8(fields.command);
+    copyInto(record.port, fields.port);
+    copyInto(record.address, fields.address);
+    copyInto(record.command, fields.command);
     record.outcome = *outcome;
     record.payload = QString::fromUtf8(fields.payload);
     record.isPoint = false;

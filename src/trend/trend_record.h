@@ -11,9 +11,10 @@ namespace vmx::trend {
 struct TrendRecord {
     qint64 timeMs = 0;     // since the epoch, UTC
     int offsetSeconds = 0; // the offset from UTC the record was written in
-    QString port;          // the endpoint: serial device or HOST:PORT
-    QString address;
-    QString command;
+    // As read (UTF-8): a series is found by comparing them, text is made once per series.
+    QByteArray port; // the endpoint: serial device or HOST:PORT
+    QByteArray address;
+    QByteArray command;
     Outcome outcome = Outcome::NoAnswer;
     QString payload;      // as shown
     bool isPoint = false; // a reply whose payload reads as a decimal number
