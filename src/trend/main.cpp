@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 using namespace vmx;
 using namespace vmx::trend;
@@ -46,10 +47,14 @@ void printError(const QString& text) {
     std::fprintf(stderr, "velmarixon-trend: %s\n", qPrintable(text));
 }
 
-bool rendering(int argc, char* argv[]) {
+bool hasArgument(int argc, char* argv[], std::initializer_list<const char*> names) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--render") == 0 || std::strncmp(argv[i], "--render=", 9) == 0)
-            return true;
+        for (const char* name : names) {
+            const std::size_t length = std::strlen(name);
+            if (std::strncmp(argv[i], name, length) == 0 &&
+                (argv[i][length] == '\0' || argv[i][length] == '='))
+                return true;
+        }
     }
     return false;
 }
@@ -96,11 +101,23 @@ int render(const QString& path, QSize size, const QStringList& inputs) {
 
 int main(int argc, char* argv[]) {
     // A picture for a report or CI needs no display: the offscreen platform draws it anywhere.
-    const bool toPicture = rendering(argc, argv);
-    if (toPicture && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    // The help and the version (which make the manual page) need none either.
+    const bool toPicture = hasArgument(argc, argv, {"--render"});
+    const bool textOnly =
+        hasArgument(argc, argv, {"-h", "--help", "--help-all", "-v", "--version"});
+    if ((toPicture || textOnly) && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QScopedPointer<QGuiApplication> app(toPicture ? new QGuiApplication(argc, argv)
-                                                  : new QApplication(argc, argv));
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // Without a display Qt would abort with a message about plugins; say what to do instead.
+    if (!toPicture && !textOnly && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM") &&
+        qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        printError(QStringLiteral("no display to show the window on (DISPLAY is not set); "
+                                  "--render FILE.png draws a picture without one."));
+        return 1;
+    }
+#endif
+    QScopedPointer<QGuiApplication> app(toPicture || textOnly ? new QGuiApplication(argc, argv)
+                                                              : new QApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("velmarixon-trend"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
 

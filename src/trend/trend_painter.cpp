@@ -153,11 +153,12 @@ void paintTrend(QPainter& painter, const TrendFrame& frame, const TrendModel& mo
         painter.drawText(QRect(x - labelWidth / 2, labelTop, labelWidth, line), Qt::AlignCenter,
                          tick.label);
     }
-    painter.drawText(QRect(frame.plot.left(), labelTop + line, frame.plot.width(), line),
-                     Qt::AlignCenter,
-                     QStringLiteral("time of day (%1), from %2")
-                         .arg(offsetText(frame.offsetSeconds),
-                              timeText(frame.fromMs, frame.offsetSeconds).left(19)));
+    painter.drawText(
+        QRect(frame.plot.left(), labelTop + line, frame.area.right() - frame.plot.left(), line),
+        Qt::AlignLeft,
+        QStringLiteral("time of day (%1), from %2")
+            .arg(offsetText(frame.offsetSeconds),
+                 timeText(frame.fromMs, frame.offsetSeconds).left(19)));
     painter.setPen(axis);
     painter.drawRect(frame.plot.adjusted(0, 0, -1, -1));
 
