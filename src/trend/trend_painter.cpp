@@ -18,7 +18,7 @@ constexpr int kMarkRow = 8; // height of each series' row of marks
 QString markSummary(const TrendSeries& s) {
     if (s.marks.empty())
         return {};
-    return QStringLiteral(", %1 without reading").arg(s.marks.size());
+    return QStringLiteral("%1 answers without reading").arg(s.marks.size());
 }
 
 } // namespace
@@ -222,7 +222,7 @@ void paintTrend(QPainter& painter, const TrendFrame& frame, const TrendModel& mo
         QStringLiteral("%1 records, %2 lines skipped").arg(model.records()).arg(model.skipped()));
     y += line + kGap;
     for (std::size_t i = 0; i < series.size(); ++i) {
-        if (y + 2 * line > frame.legend.bottom()) {
+        if (y + 3 * line > frame.legend.bottom()) {
             painter.drawText(QRect(frame.legend.left(), y, frame.legend.width(), line),
                              Qt::AlignLeft,
                              QStringLiteral("and %1 more series").arg(series.size() - i));
@@ -234,12 +234,17 @@ void paintTrend(QPainter& painter, const TrendFrame& frame, const TrendModel& mo
         painter.drawText(first, Qt::AlignLeft,
                          metrics.elidedText(s.label(), Qt::ElideMiddle, first.width()));
         const QString last =
-            QStringLiteral("%1 at %2%3")
-                .arg(s.lastText, timeText(s.lastTimeMs, s.lastOffsetSeconds).mid(11),
-                     markSummary(s));
+            QStringLiteral("%1 at %2")
+                .arg(s.lastText, timeText(s.lastTimeMs, s.lastOffsetSeconds).mid(11));
         painter.drawText(first.translated(0, line), Qt::AlignLeft,
                          metrics.elidedText(last, Qt::ElideRight, first.width()));
-        y += 2 * line + kGap;
+        y += 2 * line;
+        if (!s.marks.empty()) {
+            painter.drawText(first.translated(0, 2 * line), Qt::AlignLeft,
+                             metrics.elidedText(markSummary(s), Qt::ElideRight, first.width()));
+            y += line;
+        }
+        y += kGap;
     }
     painter.restore();
 }
