@@ -1,5 +1,6 @@
 #include "platform/standard_input.h"
 
+#include <QMetaObject>
 #include <QSemaphore>
 #include <QThread>
 
@@ -9,17 +10,14 @@ namespace vmx {
 
 namespace {
 
-// Windows cannot wait for a console or pipe handle in the event loop: a thread reads, and
-// waits for each piece to be handled before it reads the next. It is left to the end of the
-// process, blocked in its read, rather than cut off.
+// Windows cannot wait for a console or pipe handle in the event loop: a thread reads, hands
+// each piece to the reader's thread, and waits for it to be handled before it reads the next.
+// It is left blocked in its read at the end of the process rather than cut off.
 class InputThread : public QThread {
-    Q_OBJECT
 public:
-    QSemaphore handled{1};
+    explicit InputThread(StandardInputReader* reader) : reader_(reader) {}
 
-signals:
-    void piece(const QByteArray& bytes);
-    void finished(const QString& error);
+    QSemaphore handled{1};
 
 protected:
     void run() override {
@@ -27,13 +25,26 @@ protected:
         while (true) {
             handled.acquire();
             const std::size_t got = std::fread(buffer.data(), 1, std::size_t(buffer.size()), stdin);
+            StandardInputReader* reader = reader_;
             if (got == 0) {
-                emit finished(std::ferror(stdin) ? QStringLiteral("read error") : QString());
+                const QString error = std::ferror(stdin) ? QStringLiteral("read error") : QString();
+                QMetaObject::invokeMethod(
+                    reader, [reader, error] { emit reader->ended(error); }, Qt::QueuedConnection);
                 return;
             }
-            emit piece(buffer.left(qsizetype(got)));
+            const QByteArray piece = buffer.left(qsizetype(got));
+            QMetaObject::invokeMethod(
+                reader,
+                [this, reader, piece] {
+                    emit reader->received(piece);
+                    handled.release();
+                },
+                Qt::QueuedConnection);
         }
     }
+
+private:
+    StandardInputReader* reader_;
 };
 
 } // namespace
@@ -49,15 +60,8 @@ StandardInputReader::~StandardInputReader() {
 }
 
 void StandardInputReader::start() {
-    d_->thread = new InputThread;
-    connect(d_->thread, &InputThread::piece, this, [this](const QByteArray& bytes) {
-        emit received(bytes);
-        d_->thread->handled.release();
-    });
-    connect(d_->thread, &InputThread::finished, this, &StandardInputReader::ended);
+    d_->thread = new InputThread(this);
     d_->thread->start();
 }
 
 } // namespace vmx
-
-#include "standard_input_windows.moc"
