@@ -123,8 +123,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "commission and test a field device over a
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Velmarixon sends short framed commands to a field device over a serial line\n\
 (COM1 to COM4) or UDP, shows each frame in hexadecimal and lists the device's\n\
-acknowledgement, refusal or reply. The package also holds the device simulator\n\
-for trying the tool without a device.")
+acknowledgement, refusal or reply. The package also holds velmarixon-send,\n\
+which makes the same exchange from a shell, velmarixon-trend, which draws its\n\
+polled readings over time, and the device simulator for trying the tool\n\
+without a device.")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

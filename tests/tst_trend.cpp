@@ -228,6 +228,34 @@ private slots:
         QCOMPARE(model.records(), 6);
     }
 
+    // Readings at both ends of the double range, and one alone: drawn on scales that stay
+    // finite, the readings inside the plot.
+    void extremeReadingsDraw() {
+        for (const QList<QByteArray>& payloads :
+             {QList<QByteArray>{"1.7e308", "-1.7e308", "0"}, QList<QByteArray>{"1.7e308"},
+              QList<QByteArray>{"4.9e-324", "-0"}}) {
+            TrendModel model;
+            RecordInput input(model);
+            for (int i = 0; i < payloads.size(); ++i)
+                input.feed(recordLine(RecordFormat::Jsonl, i, QStringLiteral("COM1"),
+                                      Outcome::Reply, payloads[i]));
+            QCOMPARE(model.records(), payloads.size());
+            qint64 from = 0, to = 0;
+            wholeTimeSpan(model, from, to);
+            QImage image(600, 300, QImage::Format_RGB32);
+            QPainter painter(&image);
+            const TrendFrame frame = layoutTrend(image.rect(), painter.font(), model, from, to);
+            paintTrend(painter, frame, model);
+            QVERIFY(std::isfinite(frame.low) && std::isfinite(frame.high) &&
+                    frame.low < frame.high);
+            for (const TrendPoint& p : model.series()[0]->points) {
+                const double y = frame.yOf(p.value);
+                QVERIFY2(y >= frame.plot.top() && y <= frame.plot.bottom(),
+                         qPrintable(payloads.join(' ')));
+            }
+        }
+    }
+
     void ticksAtRoundNumbersInTheRecordsOffset() {
         qint64 t = 0;
         int offset = 0;

@@ -102,19 +102,10 @@ void TrendModel::compactMarks() {
         });
     std::vector<TrendMark>& marks = (*largest)->marks;
     const std::size_t before = marks.size();
-    // Of two neighbouring marks of the same kind one is enough to show the gap.
+    // Every other one: a run of answers without reading still shows as a run.
     std::size_t out = 0;
-    for (std::size_t at = 0; at < marks.size(); ++at) {
-        if (out > 0 && at % 2 == 1 && marks[out - 1].outcome == marks[at].outcome)
-            continue;
+    for (std::size_t at = 0; at < before; at += 2)
         marks[out++] = marks[at];
-    }
-    if (out == before) // all of different kinds: every other one goes
-        out = 0;
-    if (out == 0) {
-        for (std::size_t at = 0; at < before; at += 2)
-            marks[out++] = marks[at];
-    }
     marks.resize(out);
     marks.shrink_to_fit();
     marks_ -= before - out;

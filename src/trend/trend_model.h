@@ -39,8 +39,9 @@ struct TrendSeries {
 
 // Every series of the records read so far, and the count of lines skipped. Memory is bounded:
 // past kMaxPoints readings in all, the series holding the most is halved, keeping of every four
-// neighbouring readings the lowest and the highest, so peaks stay visible; marks likewise past
-// kMaxMarks, and records of series beyond kMaxSeries are skipped.
+// neighbouring readings the lowest and the highest, so peaks stay visible; past kMaxMarks every
+// other mark of the series holding the most goes; records of series beyond kMaxSeries are
+// skipped.
 class TrendModel {
 public:
     static constexpr std::size_t kMaxPoints = 6'000'000; // 96 MB of readings

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace vmx::trend {
 
@@ -34,8 +35,9 @@ double TrendFrame::xOf(qint64 timeMs) const {
     return plot.left() + double(timeMs - fromMs) * plot.width() / double(toMs - fromMs);
 }
 
+// Halves first: the difference of two readings near the ends of the double range would overflow.
 double TrendFrame::yOf(double value) const {
-    return plot.bottom() - (value - low) * (plot.height() - 1) / (high - low);
+    return plot.bottom() - (value / 2 - low / 2) / (high / 2 - low / 2) * (plot.height() - 1);
 }
 
 qint64 TrendFrame::timeAt(double x) const {
@@ -43,7 +45,7 @@ qint64 TrendFrame::timeAt(double x) const {
 }
 
 double TrendFrame::valueAt(double y) const {
-    return low + (plot.bottom() - y) * (high - low) / (plot.height() - 1);
+    return 2 * (low / 2 + (plot.bottom() - y) / (plot.height() - 1) * (high / 2 - low / 2));
 }
 
 void wholeTimeSpan(const TrendModel& model, qint64& fromMs, qint64& toMs) {
@@ -104,13 +106,13 @@ TrendFrame layoutTrend(const QRect& area, const QFont& font, const TrendModel& m
         low = 0;
         high = 1;
     }
-    const double pad = high > low ? (high - low) * 0.05 : std::max(std::abs(low) * 0.05, 0.5);
-    frame.low = low - pad;
-    frame.high = high + pad;
-    if (!std::isfinite(frame.high - frame.low)) { // readings near the ends of the double range
-        frame.low = low;
-        frame.high = high > low ? high : low + 1;
-    }
+    // 5 % of room above and below; the sums stay within the double range. Readings too close
+    // to tell apart in halves (0 and the smallest double) count as one.
+    const double halfRange = high / 2 - low / 2;
+    const double pad = halfRange > 0 ? halfRange * 0.1 : std::max(std::abs(low) * 0.05, 0.5);
+    const double most = std::numeric_limits<double>::max();
+    frame.low = std::max(low - pad, -most);
+    frame.high = std::min(high + pad, most);
     frame.ticks = valueTicks(frame.low, frame.high, std::max(2, frame.plot.height() / (2 * line)));
     return frame;
 }

@@ -43,9 +43,13 @@ void TrendView::recordsAdded() {
 }
 
 void TrendView::fix(qint64 fromMs, qint64 toMs) {
+    // From 10 ms to a hundred years across, and no further than that from the epoch: zooming
+    // and panning on and on stays far from overflowing the milliseconds.
+    constexpr qint64 kLongest = 100LL * 366 * 24 * 3600 * 1000;
+    const qint64 span = std::clamp<qint64>(toMs - fromMs, 10, kLongest);
     const bool was = paused_;
-    fixedFrom_ = fromMs;
-    fixedTo_ = std::max(toMs, fromMs + 10); // no narrower than 10 ms
+    fixedFrom_ = std::clamp<qint64>(fromMs, -kLongest * 10, kLongest * 10);
+    fixedTo_ = fixedFrom_ + span;
     paused_ = true;
     if (!was)
         emit pausedChanged(true);
@@ -120,6 +124,8 @@ void TrendView::paintEvent(QPaintEvent*) {
 
 std::optional<TrendView::Nearest> TrendView::nearestTo(QPointF position) const {
     std::optional<Nearest> best;
+    if (!painted())
+        return best;
     double bestDistance = 0;
     const qint64 time = frame_.timeAt(position.x());
     const auto& series = model_.series();
@@ -166,7 +172,7 @@ void TrendView::updatePointer() {
 
 void TrendView::wheelEvent(QWheelEvent* event) {
     const int steps = event->angleDelta().y() / 120;
-    if (steps == 0 || model_.empty())
+    if (steps == 0 || model_.empty() || !painted())
         return;
     zoom(std::pow(0.8, steps), frame_.timeAt(event->position().x()));
 }
@@ -180,7 +186,7 @@ void TrendView::mousePressEvent(QMouseEvent* event) {
 
 void TrendView::mouseMoveEvent(QMouseEvent* event) {
     pointer_ = event->position();
-    if (dragFrom_ && frame_.plot.width() > 0) {
+    if (dragFrom_ && painted()) {
         const qint64 span = toMs() - fromMs();
         const qint64 by =
             qint64((dragFrom_->x() - event->position().x()) * double(span) / frame_.plot.width());

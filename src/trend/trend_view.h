@@ -49,6 +49,8 @@ private:
         TrendPoint point;
     };
     std::optional<Nearest> nearestTo(QPointF position) const;
+    // The frame's scales are known once the trend has been painted.
+    bool painted() const { return frame_.plot.width() > 1 && frame_.plot.height() > 1; }
     void fix(qint64 fromMs, qint64 toMs);
     void updatePointer();
 
