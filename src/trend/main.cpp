@@ -34,10 +34,15 @@ const char kDescription[] =
     "that are nan, inf or too large, times going back and a last line cut short are skipped\n"
     "and counted.\n"
     "\n"
-    "Live:   velmarixon-send --port COM1 --count 0 --interval-ms 500 --output jsonl |\n"
-    "            tee readings.jsonl | velmarixon-trend\n"
-    "Files:  velmarixon-trend readings.jsonl other.csv\n"
-    "Report: velmarixon-trend --render trend.png --size 1200x600 readings.jsonl\n"
+    "Live, from a poll:\n"
+    "  velmarixon-send --port COM1 --count 0 --output jsonl | tee readings.jsonl | "
+    "velmarixon-trend\n"
+    "\n"
+    "From files:\n"
+    "  velmarixon-trend readings.jsonl other.csv\n"
+    "\n"
+    "A picture for a report, without a display:\n"
+    "  velmarixon-trend --render trend.png --size 1200x600 readings.jsonl\n"
     "\n"
     "In the window: Space pauses and resumes following the newest records, the mouse wheel\n"
     "and + and - zoom, dragging and the arrow keys pan, Home shows everything, End follows\n"
@@ -105,7 +110,7 @@ int main(int argc, char* argv[]) {
     const bool toPicture = hasArgument(argc, argv, {"--render"});
     const bool textOnly =
         hasArgument(argc, argv, {"-h", "--help", "--help-all", "-v", "--version"});
-    if ((toPicture || textOnly) && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    if (toPicture && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     // Without a display Qt would abort with a message about plugins; say what to do instead.
@@ -116,8 +121,13 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 #endif
-    QScopedPointer<QGuiApplication> app(toPicture || textOnly ? new QGuiApplication(argc, argv)
-                                                              : new QApplication(argc, argv));
+    QScopedPointer<QCoreApplication> app;
+    if (textOnly)
+        app.reset(new QCoreApplication(argc, argv));
+    else if (toPicture)
+        app.reset(new QGuiApplication(argc, argv));
+    else
+        app.reset(new QApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("velmarixon-trend"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
 
