@@ -7,11 +7,19 @@
 #include "trend/trend_painter.h"
 #include "trend/trend_view.h"
 
+#include "platform/standard_input.h"
+
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 using namespace vmx;
 using namespace vmx::trend;
@@ -255,6 +263,80 @@ private slots:
             }
         }
     }
+
+    // The program renders standard input without a display, counts a last line cut short, and
+    // says why it refuses a size, a file it cannot read and a picture it cannot write.
+    void rendersFromStandardInput() {
+        QTemporaryDir dir;
+        const QString png = dir.filePath(QStringLiteral("in.png"));
+        QByteArray records;
+        for (int s = 0; s < 30; ++s)
+            records += recordLine(RecordFormat::Csv, s, QStringLiteral("COM1"), Outcome::Reply,
+                                  QByteArray::number(s % 5));
+        records +=
+            recordLine(RecordFormat::Csv, 31, QStringLiteral("COM1"), Outcome::Reply, "7").left(20);
+        const auto run = [](const QStringList& arguments, const QByteArray& input) {
+            QProcess trend;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+            env.remove(QStringLiteral("DISPLAY"));
+            trend.setProcessEnvironment(env);
+            trend.start(QStringLiteral(VMX_TREND_PROGRAM), arguments);
+            trend.write(input);
+            trend.closeWriteChannel();
+            if (!trend.waitForFinished(30000))
+                return std::make_pair(-1, QString());
+            return std::make_pair(trend.exitCode(),
+                                  QString::fromUtf8(trend.readAllStandardError()));
+        };
+        auto [status, said] = run(
+            {QStringLiteral("--render"), png, QStringLiteral("--size"), QStringLiteral("640x360")},
+            records);
+        QCOMPARE(status, 0);
+        QVERIFY2(said.contains(QStringLiteral(": 30 records in 1 series, 1 lines skipped")),
+                 qPrintable(said));
+        QCOMPARE(QImage(png).size(), QSize(640, 360));
+
+        std::tie(status, said) = run({QStringLiteral("--render"), png, QStringLiteral("--size"),
+                                      QStringLiteral("64x9999999")},
+                                     {});
+        QCOMPARE(status, 64);
+        std::tie(status, said) =
+            run({QStringLiteral("--render"), png, dir.filePath(QStringLiteral("none.jsonl"))}, {});
+        QCOMPARE(status, 66);
+        QVERIFY(said.contains(QStringLiteral("cannot be read")));
+        std::tie(status, said) = run(
+            {QStringLiteral("--render"), dir.filePath(QStringLiteral("no/such/dir.png"))}, records);
+        QCOMPARE(status, 73);
+    }
+
+#ifdef Q_OS_UNIX
+    // Standard input arrives piece by piece while the event loop runs, then its end.
+    void readsStandardInputWithoutBlocking() {
+        int pipeEnds[2];
+        QCOMPARE(::pipe(pipeEnds), 0);
+        const int savedInput = ::dup(0);
+        QCOMPARE(::dup2(pipeEnds[0], 0), 0);
+        ::close(pipeEnds[0]);
+        StandardInputReader reader;
+        QSignalSpy received(&reader, &StandardInputReader::received);
+        QSignalSpy ended(&reader, &StandardInputReader::ended);
+        reader.start();
+        QVERIFY(!received.wait(50)); // nothing written: no piece, and the loop goes on
+        QCOMPARE(::write(pipeEnds[1], "first\n", 6), 6);
+        QTRY_COMPARE(received.size(), 1);
+        QCOMPARE(::write(pipeEnds[1], "second", 6), 6);
+        ::close(pipeEnds[1]);
+        QTRY_COMPARE(ended.size(), 1);
+        QByteArray all;
+        for (const auto& arguments : received)
+            all += arguments.at(0).toByteArray();
+        QCOMPARE(all, QByteArray("first\nsecond"));
+        QCOMPARE(ended.at(0).at(0).toString(), QString());
+        ::dup2(savedInput, 0);
+        ::close(savedInput);
+    }
+#endif
 
     void ticksAtRoundNumbersInTheRecordsOffset() {
         qint64 t = 0;
