@@ -3,9 +3,10 @@
 
 set(VELMARIXON_APP_ID org.velmarixon.velmarixon)
 
-# The programs: the tool, the command-line sender and the device simulator where they are built.
+# The programs: the tool, the command-line sender, the trend and the device simulator where they
+# are built.
 set(velmarixon_programs velmarixon)
-foreach(program velmarixon-send velmarixon-device-sim)
+foreach(program velmarixon-send velmarixon-trend velmarixon-device-sim)
     if(TARGET ${program})
         list(APPEND velmarixon_programs ${program})
     endif()
@@ -55,6 +56,8 @@ if(velmarixon_make_pages)
         "commission and test a field device over a serial line or UDP")
     set(velmarixon_summary_velmarixon-send
         "send one command frame to a field device and print its answer")
+    set(velmarixon_summary_velmarixon-trend
+        "draw the records of velmarixon-send over time, live or as a picture")
     set(velmarixon_summary_velmarixon-device-sim
         "simulate a field device on a pseudo-terminal or on UDP")
     set(velmarixon_pages "")
@@ -120,8 +123,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "commission and test a field device over a
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Velmarixon sends short framed commands to a field device over a serial line\n\
 (COM1 to COM4) or UDP, shows each frame in hexadecimal and lists the device's\n\
-acknowledgement, refusal or reply. The package also holds the device simulator\n\
-for trying the tool without a device.")
+acknowledgement, refusal or reply. The package also holds velmarixon-send,\n\
+which makes the same exchange from a shell, velmarixon-trend, which draws its\n\
+polled readings over time, and the device simulator for trying the tool\n\
+without a device.")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

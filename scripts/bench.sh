@@ -3,9 +3,10 @@
 # painted over UDP and serial against a plain Qt program and the floors, the start-up against a
 # plain Qt window, the message window's receive path, the idle cost of a serial device that went
 # away, velmarixon-send against a plain loop (also through ser2net over socket:// and
-# rfc2217://), and the UDP and serial floods. The round trip and the floods bind UDP port 5000,
-# so everything runs in a private network namespace of its own when the machine allows one. The
-# machine and its load are printed first; each benchmark prints the load around its own figures.
+# rfc2217://), velmarixon-trend drawing files and live, and the UDP and serial floods. The round
+# trip and the floods bind UDP port 5000, so everything runs in a private network namespace of
+# its own when the machine allows one. The machine and its load are printed first; each
+# benchmark prints the load around its own figures.
 #
 #   scripts/bench.sh
 set -euo pipefail
@@ -49,7 +50,7 @@ run() {
     echo
 }
 for benchmark in bench_round_trip bench_startup bench_message_window bench_serial_hangup \
-    bench_send; do
+    bench_send bench_trend; do
     run "$bench/$benchmark"
 done
 # The floods on a virtual X display, where a second X client pings the window and pastes its

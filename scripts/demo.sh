@@ -20,6 +20,9 @@ sim="$build_dir/tools/velmarixon-device-sim"
 window="$build_dir/src/velmarixon"
 tool="${VELMARIXON_DEMO_TOOL:-}"
 address=1 # of both simulated devices, and of a first start's settings
+# The reading both devices answer: it starts at 12.5, swings, settles near 13 and drifts, then
+# starts again, so that a trend of it (velmarixon-trend) shows a curve.
+readings=12.5,12.61,12.71,12.90,13.11,13.22,13.27,13.32,13.27,13.13,13.06,12.97,12.84,12.81,12.85,12.84,12.88,12.99,13.04,13.05,13.12,13.14,13.07,13.05,13.05,12.97,12.93,12.96,12.94,12.91,12.98,13.14,13.11,13.16,13.21,13.17,13.16,13.20,13.16,13.12,13.16,13.16,13.11,13.15,13.19,13.16,13.17,13.23
 
 check_display() {
     case "${QT_QPA_PLATFORM:-}" in
@@ -81,7 +84,7 @@ failed_to_start() {
     exit 1
 }
 
-"$sim" serial --link COM1 --address "$address" </dev/null >serial-device.log 2>&1 &
+"$sim" serial --link COM1 --address "$address" --reading-list "$readings" </dev/null >serial-device.log 2>&1 &
 serial_pid=$!
 ready=$(wait_ready "$serial_pid" serial-device.log '^serial: ') ||
     failed_to_start serial serial-device.log
@@ -96,7 +99,7 @@ if [ -f velmarixon.ini ]; then
 fi
 udp_ready=""
 for port in $stored_port 0; do
-    "$sim" udp --port "$port" --address "$address" </dev/null >udp-device.log 2>&1 &
+    "$sim" udp --port "$port" --address "$address" --reading-list "$readings" </dev/null >udp-device.log 2>&1 &
     udp_pid=$!
     if udp_ready=$(wait_ready "$udp_pid" udp-device.log '^udp: listening'); then
         break
@@ -135,8 +138,11 @@ cat <<EOF
 Velmarixon demo in $demo_dir
   Com1: a simulated device at address $address on a pseudo-terminal (its log: serial-device.log)
   Udp:  a simulated device at address $address on 127.0.0.1:$udp_port (its log: udp-device.log)
-Press Enter in the window to SEND RD over Com1: the reply 12.5 appears. Choose Udp and press
-SEND to ask over UDP. EXIT keeps the settings here for the next start; closing the window or
+Press Enter in the window to SEND RD over Com1: the reply 12.5 appears, and each SEND after it
+gets the device's next reading. Choose Udp and press SEND to ask over UDP. To watch the reading
+as a trend, in a second terminal:
+  $build_dir/src/velmarixon-send --port udp:127.0.0.1:$udp_port --local-port 0 --count 0 --interval-ms 500 --output jsonl | $build_dir/src/velmarixon-trend
+EXIT keeps the settings here for the next start; closing the window or
 Ctrl+C here ends the demo. With real devices: ./scripts/start.sh --here
 EOF
 

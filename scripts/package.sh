@@ -59,13 +59,14 @@ grep -q '^ Package: velmarixon$' <<<"$info" || fail "package name"
 version=$(sed -n 's/^ Version: //p' <<<"$info")
 [ -n "$version" ] || fail "no version"
 depends=$(grep '^ Depends: ' <<<"$info") || fail "no Depends line"
-for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6serialport6 libc6 libstdc++6; do
+for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6serialport6 libqt6svg6 libc6 \
+    libstdc++6; do
     grep -q "\b$lib\b" <<<"$depends" || fail "Depends lacks $lib"
 done
 
 # File list: the programs with their manual pages, the menu entry, the icon, the metadata and
 # Debian's documents; nothing from the build tree.
-programs=(velmarixon velmarixon-send velmarixon-device-sim)
+programs=(velmarixon velmarixon-send velmarixon-trend velmarixon-device-sim)
 contents=$(dpkg-deb --contents "$deb")
 for path in "${programs[@]/#/usr/bin/}" "${programs[@]/#/usr/share/man/man1/}" \
     "usr/share/applications/$app_id.desktop" \

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Fonts so text has glyphs and widths even on a machine without a desktop.
-scripts/need-packages.sh cmake g++ make pkg-config libgl-dev qt6-base-dev qt6-serialport-dev fonts-dejavu-core
+scripts/need-packages.sh cmake g++ make pkg-config libgl-dev qt6-base-dev qt6-serialport-dev qt6-svg-dev fonts-dejavu-core
 
 build_dir=${BUILD_DIR:-build}
 build_type=${BUILD_TYPE:-RelWithDebInfo}

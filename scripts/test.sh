@@ -4,8 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # One suite pastes from another program on a virtual X display; the device-server suites run a
-# real ser2net on 127.0.0.1.
-scripts/need-packages.sh xvfb xauth ser2net
+# real ser2net on 127.0.0.1; another sends velmarixon-send's records through a real MQTT broker
+# on 127.0.0.1.
+scripts/need-packages.sh xvfb xauth ser2net mosquitto mosquitto-clients
 if [ "${SANITIZE:-0}" = 1 ]; then
     export BUILD_DIR=build-sanitize
     scripts/setup.sh -DVELMARIXON_SANITIZE=ON

@@ -9,7 +9,7 @@
 # Nothing is linked or run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/need-packages.sh cmake g++ make pkg-config libgl-dev qt6-base-dev qt6-serialport-dev \
+scripts/need-packages.sh cmake g++ make pkg-config libgl-dev qt6-base-dev qt6-serialport-dev qt6-svg-dev \
     g++-mingw-w64-x86-64-posix python3
 
 build_dir=${BUILD_DIR:-build-windows-check}

@@ -555,6 +555,61 @@ private slots:
         QCOMPARE(lines, expected);
     }
 
+    // --reading-ramp: each reply carries the next reading, up to TO and back, within the noise,
+    // the same for the same seed; --reading-list cycles. Bad combinations are refused.
+    void answersAChangingReading() {
+        const auto readings = [](const QStringList& arguments, int count) {
+            const auto options =
+                parseOptions(QStringList{"velmarixon-device-sim", "udp"} + arguments).options;
+            QStringList payloads;
+            if (!options)
+                return payloads;
+            AnswerSettings settings;
+            settings.reading = options->reading;
+            QByteArray written;
+            Device device(settings, [&written](QByteArrayView piece, const Destination&) {
+                written += piece.toByteArray();
+                return true;
+            });
+            for (int i = 0; i < count; ++i)
+                device.receiveStream(hex("07 30 32 52 44 46 46 03"));
+            if (!QTest::qWaitFor([&] { return written.count('\x03') >= count; }, 5000))
+                return payloads;
+            for (QByteArray reply : written.split('\x03')) {
+                if (reply.size() > 7) // start, address, command, check characters
+                    payloads.append(QString::fromLatin1(reply.mid(5, reply.size() - 7)));
+            }
+            return payloads;
+        };
+        const QStringList ramp = {"--reading-ramp", "10:11:0.5", "--reading-noise",
+                                  "0.05",           "--seed",    "3"};
+        const QStringList got = readings(ramp, 7);
+        QCOMPARE(got.size(), 7);
+        const double expected[] = {10, 10.5, 11, 10.5, 10, 10.5, 11};
+        bool anyNoise = false;
+        for (int i = 0; i < 7; ++i) {
+            QVERIFY2(got[i].contains(QRegularExpression(QStringLiteral("^\\d+\\.\\d\\d$"))),
+                     qPrintable(got[i]));
+            const double value = got[i].toDouble();
+            QVERIFY2(std::abs(value - expected[i]) <= 0.05 + 1e-9, qPrintable(got[i]));
+            anyNoise = anyNoise || value != expected[i];
+        }
+        QVERIFY(anyNoise);
+        QCOMPARE(readings(ramp, 7), got);
+        QCOMPARE(readings({"--reading-list", "1,2.5,x"}, 4), QStringList({"1", "2.5", "x", "1"}));
+
+        for (const QStringList& refused :
+             {QStringList{"--reading-list", "1,2", "--payload", "3"},
+              QStringList{"--reading-ramp", "1:2:0"}, QStringList{"--reading-ramp", "1:1:0.1"},
+              QStringList{"--reading-ramp", "1:2:0.1", "--reading-noise", "nan"},
+              QStringList{"--reading-noise", "0.1"}, QStringList{"--reading-list", "1,,2"},
+              QStringList{"--reading-list", "1", "--answer", "ack"}}) {
+            const OptionsResult result =
+                parseOptions(QStringList{"velmarixon-device-sim", "udp"} + refused);
+            QVERIFY2(!result.options && !result.error.isEmpty(), qPrintable(refused.join(u' ')));
+        }
+    }
+
     // A device at one address answers its own frames only and stays silent for the others, as
     // on a shared line; a frame for it with a bad check is still refused.
     void answersItsOwnAddressOnly() {

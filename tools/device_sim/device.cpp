@@ -47,7 +47,7 @@ QString Destination::describe() const {
 }
 
 Device::Device(const AnswerSettings& settings, Writer writer, QObject* parent)
-    : QObject(parent), settings_(settings), writer_(std::move(writer)) {
+    : QObject(parent), settings_(settings), reading_(settings.reading), writer_(std::move(writer)) {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &Device::pump);
@@ -89,7 +89,11 @@ void Device::handle(const QList<ParsedFrame>& frames, qint64 skipped, const Dest
                 QStringLiteral("-- no answer: this device is at address %1").arg(at.join(u',')));
             continue;
         }
-        const QByteArray answer = answerFor(frame, settings_.mode, settings_.payload);
+        // A changing reading moves on with each reply it carries, not with ACK, NAK or silence.
+        const bool replies = settings_.mode == AnswerMode::Reply && frame.status == FrameStatus::Ok;
+        const QByteArray payload =
+            replies && settings_.reading.changes() ? reading_.next() : settings_.payload;
+        const QByteArray answer = answerFor(frame, settings_.mode, payload);
         if (answer.isEmpty()) {
             emit logLine(QStringLiteral("-- no answer (silent)"));
             continue;
@@ -102,6 +106,7 @@ void Device::handle(const QList<ParsedFrame>& frames, qint64 skipped, const Dest
         WaitingAnswer waiting;
         waiting.pieces = splitIntoPieces(answer, settings_.splitBytes);
         waiting.whole = answer;
+        waiting.payload = payload;
         waiting.to = from;
         waiting.due = QDeadlineTimer(settings_.delayMs);
         waiting_.push_back(std::move(waiting));
@@ -134,9 +139,8 @@ void Device::pump() {
             timer_.start(settings_.gapMs);
             return;
         }
-        QString line =
-            QStringLiteral("tx %1  %2")
-                .arg(hexBytes(front.whole), describeAnswer(front.whole, settings_.payload));
+        QString line = QStringLiteral("tx %1  %2")
+                           .arg(hexBytes(front.whole), describeAnswer(front.whole, front.payload));
         if (front.pieces.size() > 1)
             line += QStringLiteral(" in %1 pieces").arg(front.pieces.size());
         if (front.to.isDatagramSender())

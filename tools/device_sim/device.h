@@ -2,6 +2,7 @@
 
 #include "device_sim/answer_builder.h"
 #include "device_sim/frame_parser.h"
+#include "device_sim/reading_source.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -36,6 +37,8 @@ struct AnswerSettings {
     // line does: it stays silent for every other address. Several play devices sharing the
     // line. Empty: it answers every address.
     QList<QByteArray> addresses;
+    // When it changes, each reply carries its next reading instead of `payload`.
+    ReadingPlan reading;
 };
 
 // The device's behaviour, apart from the line it sits on: it finds frames in what it receives,
@@ -68,6 +71,7 @@ private:
         QList<QByteArray> pieces;
         qsizetype nextPiece = 0;
         QByteArray whole;
+        QByteArray payload;
         Destination to;
         QDeadlineTimer due;
     };
@@ -77,6 +81,7 @@ private:
     void pump();
 
     AnswerSettings settings_;
+    ReadingSource reading_;
     Writer writer_;
     FrameParser streamParser_;
     std::deque<WaitingAnswer> waiting_;

@@ -60,7 +60,8 @@ int main(int argc, char* argv[]) {
 
     const AnswerSettings answers{options.answer,     options.payload,
                                  options.splitBytes, options.delayMs,
-                                 options.gapMs,      addressCharacters(options.addresses)};
+                                 options.gapMs,      addressCharacters(options.addresses),
+                                 options.reading};
     PtyLine line;
     UdpEndpoint endpoint;
     Device::Writer writer;

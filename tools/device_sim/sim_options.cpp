@@ -115,6 +115,7 @@ OptionsResult parseOptions(const QStringList& arguments) {
             .arg(kMaxAddress),
         QStringLiteral("n"));
     parser.addOptions({help, version, link, port, answer, payload, split, delay, gap, address});
+    addReadingOptions(parser);
     parser.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("serial or udp."));
 
     OptionsResult result;
@@ -256,6 +257,10 @@ OptionsResult parseOptions(const QStringList& arguments) {
             options.addresses.append(*value);
         }
     }
+
+    result.error = readReadingOptions(parser, options.reading);
+    if (!result.error.isEmpty())
+        return result;
 
     result.options = options;
     return result;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device_sim/answer_builder.h"
+#include "device_sim/reading_source.h"
 
 #include <QByteArray>
 #include <QList>
@@ -29,6 +30,7 @@ struct SimOptions {
     // The device answers frames for these addresses only: several play a bus of devices on
     // one line, each answering its own frames.
     QList<int> addresses{1};
+    ReadingPlan reading; // a changing payload instead of `payload`, when it changes
 };
 
 // Limits of the numeric options and of the payload.
