@@ -159,6 +159,10 @@ private slots:
         QTest::newRow("negative count") << QStringList{"--count", "-1"} << "--count";
         QTest::newRow("guard") << QStringList{"--guard-ms", "60001"} << "--guard-ms";
         QTest::newRow("local port") << QStringList{"--local-port", "65536"} << "--local-port";
+        // Digits only, in both programs: a sign or a blank is no number.
+        QTest::newRow("count with a sign") << QStringList{"--count", "+2"} << "--count takes";
+        QTest::newRow("timeout with a blank")
+            << QStringList{"--timeout-ms", " 200"} << "--timeout-ms";
         QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << "speed";
         QTest::newRow("stray word") << QStringList{"COM1"} << "COM1";
         QTest::newRow("address") << QStringList{"--address", "ab"} << "address";
