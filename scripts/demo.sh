@@ -17,6 +17,7 @@ build_dir="${BUILD_DIR:-build}"
 case "$build_dir" in /*) ;; *) build_dir="$repo/$build_dir" ;; esac
 demo_dir="${VELMARIXON_DEMO_DIR:-$build_dir/demo}"
 sim="$build_dir/tools/velmarixon-device-sim"
+send="$build_dir/src/velmarixon-send"
 window="$build_dir/src/velmarixon"
 tool="${VELMARIXON_DEMO_TOOL:-}"
 address=1 # of both simulated devices, and of a first start's settings
@@ -45,6 +46,7 @@ not_built() {
     exit 1
 }
 [ -x "$sim" ] || not_built "$sim"
+[ -x "$send" ] || not_built "$send"
 [ -n "$tool" ] || [ -x "$window" ] || not_built "$window"
 
 mkdir -p "$demo_dir"
@@ -110,28 +112,15 @@ done
 [ -n "$udp_pid" ] || failed_to_start UDP udp-device.log
 udp_port=$(sed 's/.*127\.0\.0\.1:\([0-9]*\),.*/\1/' <<<"$udp_ready")
 
-# True when the file has the seven CR LF lines the window writes, the sixth the IP port.
-window_shaped() {
-    [ -z "$(tail -c 1 velmarixon.ini)" ] &&
-        awk '!/\r$/ { bad = 1 } END { exit bad || NR != 7 }' velmarixon.ini &&
-        sed -n 6p velmarixon.ini | grep -q $'^"IP port=","[^"]*"\r$'
-}
-
+# The settings file is written by the program's own writer (velmarixon-send --write-settings),
+# as EXIT writes it: a first start's Com1 with the IP fields on the UDP simulator; a later start
+# whose UDP port moved changes only that field of what EXIT saved here.
 if [ ! -e velmarixon.ini ]; then
-    # What the window writes, with Com1 chosen and the IP fields on the UDP simulator.
-    printf '"Serial port=",1\r\n"Baud rate=",4\r\n"Address=",%s\r\n"Command=","RD"\r\n"IP Address=","127.0.0.1"\r\n"IP port=","%s"\r\n"COM format=",0\r\n' \
-        "$address" "$udp_port" >velmarixon.ini.new
-    mv velmarixon.ini.new velmarixon.ini
+    "$send" --write-settings velmarixon.ini --port COM1 --address "$address" \
+        --ip-address 127.0.0.1 --ip-port "$udp_port"
 elif [ "$stored_port" != "$udp_port" ]; then
-    if window_shaped; then
-        # Only the port line changes, written as the window writes it; a rename replaces the file
-        # whole, as EXIT does.
-        awk -v port="$udp_port" 'NR == 6 { printf "\"IP port=\",\"%s\"\r\n", port; next } { print }' \
-            velmarixon.ini >velmarixon.ini.new
-        mv velmarixon.ini.new velmarixon.ini
-    else
-        echo "Note: velmarixon.ini here is not as the window writes it and is left alone; the UDP device is on port $udp_port."
-    fi
+    "$send" --write-settings velmarixon.ini --ip-port "$udp_port" 2>/dev/null ||
+        echo "Note: velmarixon.ini here cannot be read as the window's settings and is left alone; the UDP device is on port $udp_port."
 fi
 
 cat <<EOF

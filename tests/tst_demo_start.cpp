@@ -105,8 +105,12 @@ private slots:
         QVERIFY(scratch_.isValid());
         buildDir_ = scratch_.filePath(QStringLiteral("build"));
         QVERIFY(QDir().mkpath(buildDir_ + QStringLiteral("/tools")));
+        QVERIFY(QDir().mkpath(buildDir_ + QStringLiteral("/src")));
         QVERIFY(QFile::link(QStringLiteral(VMX_SIM_PROGRAM),
                             buildDir_ + QStringLiteral("/tools/velmarixon-device-sim")));
+        // It writes the settings file.
+        QVERIFY(QFile::link(QStringLiteral(VMX_SEND_PROGRAM),
+                            buildDir_ + QStringLiteral("/src/velmarixon-send")));
     }
 
     // Three starts in one folder: a first start, one after EXIT saved other settings, and one

@@ -454,6 +454,8 @@ private slots:
         refused("tool's own port", {"udp", "--port", "5000"});
         refused("port too large", {"udp", "--port", "65536"});
         refused("port not a number", {"udp", "--port", "60x"});
+        refused("port with a sign", {"udp", "--port", "+6000"});
+        refused("address with a blank", {"serial", "--address", "1, 5"});
         refused("port for serial", {"serial", "--port", "6000"});
         refused("link for udp", {"udp", "--link", "COM1"});
         refused("link with a path", {"serial", "--link", "../COM1"});

@@ -16,6 +16,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,104 +50,112 @@ QStringList events(const QString& path) {
     return lines;
 }
 
+// A device on COM1 whose exchange feeds a log; the log's warnings are kept.
+class LoggedExchange {
+    // First: the scratch folder is the current one before anything opens, and the device
+    // outlives the exchange.
+    FourPorts ports_;
+
+public:
+    bool isValid() const { return ports_.isValid(); }
+    vmx::test::PtyPair& device() const { return ports_.pty(1); }
+    bool open(const QString& path) {
+        vmx::logExchange(exchange, log);
+        return log.open(path, [this](const QString& text) { warnings.append(text); });
+    }
+
+    Exchange exchange{vmx::systemHostLookup, 200ms};
+    EventLog log;
+    QStringList warnings;
+};
+
+// What goes wrong with a log after it was opened.
+enum class Trouble { None, SizeLimit, ReaderLeaves };
+
 } // namespace
 
 class TestEventLog : public QObject {
     Q_OBJECT
 private slots:
     void recordsEveryEventOfTheExchange() {
-        FourPorts ports;
-        QVERIFY(ports.isValid());
-        Exchange exchange(vmx::systemHostLookup, 200ms);
-        QStringList warnings;
-        EventLog log;
-        QVERIFY(log.open(QStringLiteral("commissioning.log"),
-                         [&warnings](const QString& text) { warnings.append(text); }));
-        vmx::logExchange(exchange, log);
-        QSignalSpy answered(&exchange, &Exchange::answered);
-        QSignalSpy noAnswer(&exchange, &Exchange::noAnswer);
+        LoggedExchange run;
+        QVERIFY(run.isValid());
+        QVERIFY(run.open(QStringLiteral("commissioning.log")));
+        QSignalSpy answered(&run.exchange, &Exchange::answered);
+        QSignalSpy noAnswer(&run.exchange, &Exchange::noAnswer);
 
-        QVERIFY(exchange.send(request()));
-        QCOMPARE(ports.pty(1).readMaster(int(kDefaultFrame.size())), kDefaultFrame);
-        QVERIFY(ports.pty(1).writeMaster("\x07"
+        QVERIFY(run.exchange.send(request()));
+        QCOMPARE(run.device().readMaster(int(kDefaultFrame.size())), kDefaultFrame);
+        QVERIFY(run.device().writeMaster("\x07"
                                          "02RD1\r\n5FF\x03"));
         QVERIFY(answered.wait(3000));
-        QVERIFY(exchange.send(request()));
-        QVERIFY(ports.pty(1).writeMaster("\x07"
+        QVERIFY(run.exchange.send(request()));
+        QVERIFY(run.device().writeMaster("\x07"
                                          "02")); // and no more
         QVERIFY(noAnswer.wait(3000));
-        QVERIFY(exchange.send(request()));
+        QVERIFY(run.exchange.send(request()));
         QCOMPARE(events(QStringLiteral("commissioning.log")),
                  (QStringList{
                      "sent 07 30 32 52 44 46 46 03", "received 07 30 32 52 44 31 0D 0A 35 46 46 03",
                      QString::fromUtf8("reply 1\u240d\u240a5"), "sent 07 30 32 52 44 46 46 03",
                      "received 07 30 32", "no-answer Communication fail with device",
                      "dropped 07 30 32", "sent 07 30 32 52 44 46 46 03"}));
-        QCOMPARE(warnings, QStringList{});
+        QCOMPARE(run.warnings, QStringList{});
     }
 
-    // A log that cannot be written is said once, and the exchanges go on.
+    // A log that cannot be opened or written is said once, with the system's reason, and the
+    // exchanges go on. The trouble comes before the second of three exchanges and is gone for
+    // the third: the log stays closed, and a line cut in the middle is taken back, so the file
+    // holds the first exchange's lines whole and nothing after them.
+    void aLogThatFailsIsOneWarning_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("trouble");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no folder")
+            << "no-such-folder/x.log" << int(Trouble::None) << "No such file or directory";
+        QTest::newRow("a full disk")
+            << "/dev/full" << int(Trouble::None) << "No space left on device";
+        QTest::newRow("a size limit in the middle of a line")
+            << "cut.log" << int(Trouble::SizeLimit) << "File too large";
+        QTest::newRow("a reader that leaves")
+            << "pipe" << int(Trouble::ReaderLeaves) << "Broken pipe";
+    }
     void aLogThatFailsIsOneWarning() {
-        FourPorts ports;
-        QVERIFY(ports.isValid());
-        Exchange exchange(vmx::systemHostLookup, 200ms);
-        QStringList warnings;
-        EventLog log;
-        QVERIFY(log.open(QStringLiteral("/dev/full"),
-                         [&warnings](const QString& text) { warnings.append(text); }));
-        vmx::logExchange(exchange, log);
-        QSignalSpy answered(&exchange, &Exchange::answered);
-        for (int i = 0; i < 2; ++i) {
-            QVERIFY(exchange.send(request()));
-            QVERIFY(ports.pty(1).writeMaster("\x06"));
-            QVERIFY(answered.wait(3000));
+        QFETCH(QString, path);
+        QFETCH(int, trouble);
+        QFETCH(QString, reason);
+
+        LoggedExchange run;
+        QVERIFY(run.isValid());
+        int reader = -1;
+        if (Trouble(trouble) == Trouble::ReaderLeaves) {
+            QVERIFY(::mkfifo(qPrintable(path), 0600) == 0);
+            reader = ::open(qPrintable(path), O_RDONLY | O_NONBLOCK);
+            QVERIFY(reader >= 0);
         }
-        QCOMPARE(warnings.size(), 1);
-        QVERIFY2(warnings.first().contains(u"/dev/full") &&
-                     warnings.first().contains(u"No space left on device"),
-                 qPrintable(warnings.first()));
-
-        EventLog unopened;
-        QVERIFY(!unopened.open(QStringLiteral("no-such-folder/x.log"),
-                               [&warnings](const QString& text) { warnings.append(text); }));
-        QCOMPARE(warnings.size(), 2);
-    }
-
-    // A disk that fills up in the middle of a line: the line is taken back, the reason named.
-    void aLineIsWrittenWholeOrNotAtAll() {
-        vmx::test::ScratchDir dir;
-        QStringList warnings;
-        EventLog log;
-        QVERIFY(log.open(QStringLiteral("cut.log"),
-                         [&warnings](const QString& text) { warnings.append(text); }));
-        log.event(QStringLiteral("first"));
-        const qint64 whole = QFileInfo(QStringLiteral("cut.log")).size();
-        {
-            vmx::test::FileSizeLimit limit(rlim_t(whole) + 10);
-            QVERIFY(limit.isActive());
-            log.event(QStringLiteral("second"), QString(40, u'x'));
+        QCOMPARE(run.open(path), !path.startsWith(u"no-such-folder"));
+        QSignalSpy answered(&run.exchange, &Exchange::answered);
+        const auto exchange = [&] {
+            return run.exchange.send(request()) && run.device().writeMaster("\x06") &&
+                   answered.wait(3000);
+        };
+        QVERIFY(exchange());
+        const qint64 whole = QFileInfo(path).size();
+        std::optional<vmx::test::FileSizeLimit> limit;
+        if (Trouble(trouble) == Trouble::SizeLimit) {
+            limit.emplace(rlim_t(whole) + 10); // the next line is longer
+            QVERIFY(limit->isActive());
         }
-        log.event(QStringLiteral("third"));
-        QCOMPARE(QFileInfo(QStringLiteral("cut.log")).size(), whole);
-        QCOMPARE(warnings.size(), 1);
-        QVERIFY2(warnings.first().contains(u"File too large"), qPrintable(warnings.first()));
-    }
-
-    // A pipe whose reader has gone: one warning with the reason, and the program lives on.
-    void aReaderThatLeavesIsOneWarning() {
-        vmx::test::ScratchDir dir;
-        QVERIFY(::mkfifo("pipe", 0600) == 0);
-        const int reader = ::open("pipe", O_RDONLY | O_NONBLOCK);
-        QVERIFY(reader >= 0);
-        QStringList warnings;
-        EventLog log;
-        QVERIFY(log.open(QStringLiteral("pipe"),
-                         [&warnings](const QString& text) { warnings.append(text); }));
-        ::close(reader);
-        log.event(QStringLiteral("first"));
-        log.event(QStringLiteral("second"));
-        QCOMPARE(warnings.size(), 1);
-        QVERIFY2(warnings.first().contains(u"Broken pipe"), qPrintable(warnings.first()));
+        if (reader >= 0)
+            ::close(reader);
+        QVERIFY(exchange());
+        limit.reset();
+        QVERIFY(exchange());
+        QCOMPARE(answered.size(), 3);
+        QCOMPARE(QFileInfo(path).size(), whole);
+        QCOMPARE(run.warnings.size(), 1);
+        QVERIFY2(run.warnings.first().contains(path) && run.warnings.first().contains(reason),
+                 qPrintable(run.warnings.first()));
     }
 
     // The window with a log on a pipe that nobody reads: one warning, and the window comes up

@@ -9,6 +9,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -28,6 +30,22 @@ const QString kSend = QStringLiteral(VMX_SEND_PROGRAM);
 const QString kEchoAddress1 = QStringLiteral("7 30 31 52 44 46 45 3"); // address 1, RD
 const QRegularExpression kStamped(
     QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d) "));
+
+// How the link of a poll goes away and comes back.
+enum class Away { No, DeviceEnds, LinkRenamed };
+
+// The outcome of each record so far: the "outcome" of a JSON line, "reply" for a text line that
+// shows the simulator's payload, a text line itself otherwise (a cut line is never a reply).
+QStringList outcomes(const QByteArray& out) {
+    QStringList found;
+    for (const QString& line : outputLines(out)) {
+        if (line.startsWith(u'{'))
+            found.append(QJsonDocument::fromJson(line.toUtf8()).object()[u"outcome"].toString());
+        else
+            found.append(line == u"12.5" ? QStringLiteral("reply") : line);
+    }
+    return found;
+}
 
 } // namespace
 
@@ -159,6 +177,10 @@ private slots:
         QTest::newRow("negative count") << QStringList{"--count", "-1"} << "--count";
         QTest::newRow("guard") << QStringList{"--guard-ms", "60001"} << "--guard-ms";
         QTest::newRow("local port") << QStringList{"--local-port", "65536"} << "--local-port";
+        // Digits only, in both programs: a sign or a blank is no number.
+        QTest::newRow("count with a sign") << QStringList{"--count", "+2"} << "--count takes";
+        QTest::newRow("timeout with a blank")
+            << QStringList{"--timeout-ms", " 200"} << "--timeout-ms";
         QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << "speed";
         QTest::newRow("stray word") << QStringList{"COM1"} << "COM1";
         QTest::newRow("address") << QStringList{"--address", "ab"} << "address";
@@ -259,82 +281,87 @@ private slots:
         QCOMPARE(runProgram(kSend, {"--port", "COM1", "--format", "N81"}).out, QStringList{"12.5"});
     }
 
-    // Ctrl+C or SIGTERM before any exchange has ended is no success: 130 and 143.
-    void aSignalBeforeAnyAnswerIsNoSuccess_data() {
+    // A poll (--count 0) ended by Ctrl+C or SIGTERM ends at once with the highest status of the
+    // exchanges so far; with none completed it is no success (128 + the signal's number) and
+    // prints nothing. A link that goes away meanwhile, and comes back, is link errors on it,
+    // never frames to another port (COM1 is never /dev/ttyS0), and polled again: a device whose
+    // link, named relative to the current folder, goes and comes with it, and a COM1 renamed.
+    void pollingEndsOnASignal_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QStringList>("simArguments");
+        QTest::addColumn<QStringList>("sendArguments");
+        QTest::addColumn<int>("away");
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("Ctrl+C") << int(SIGINT);
-        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::addColumn<int>("status");
+
+        const QStringList polled{"--output", "jsonl", "--timeout-ms", "200"};
+        QTest::newRow("replies, Ctrl+C")
+            << "COM1" << QStringList{} << QStringList{} << int(Away::No) << int(SIGINT) << 0;
+        QTest::newRow("no answer yet, Ctrl+C")
+            << "COM1" << QStringList{"--answer", "silent"} << QStringList{} << int(Away::No)
+            << int(SIGINT) << 128 + SIGINT;
+        QTest::newRow("no answer yet, SIGTERM")
+            << "COM1" << QStringList{"--answer", "silent"} << QStringList{} << int(Away::No)
+            << int(SIGTERM) << 128 + SIGTERM;
+        QTest::newRow("a device that comes back")
+            << "TTYA" << QStringList{} << polled << int(Away::DeviceEnds) << int(SIGINT) << 3;
+        QTest::newRow("a COM link that goes away")
+            << "COM1" << QStringList{} << polled << int(Away::LinkRenamed) << int(SIGINT) << 3;
     }
-    void aSignalBeforeAnyAnswerIsNoSuccess() {
+    void pollingEndsOnASignal() {
+        QFETCH(QString, link);
+        QFETCH(QStringList, simArguments);
+        QFETCH(QStringList, sendArguments);
+        QFETCH(int, away);
         QFETCH(int, signalNumber);
+        QFETCH(int, status);
+
         ScratchDir dir;
-        SimProcess sim;
-        QVERIFY(sim.start({"serial", "--answer", "silent"}));
+        const QStringList simStart = QStringList{"serial", "--link", link} + simArguments;
+        auto sim = std::make_unique<SimProcess>();
+        QVERIFY(sim->start(simStart));
         QProcess send;
-        send.start(kSend, {"--port", "COM1", "--count", "0"});
+        send.start(kSend, QStringList{"--port", link, "--count", "0", "--interval-ms", "20"} +
+                              sendArguments);
         QVERIFY(send.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("rx 07 30 31"), 10000);
+        QByteArray out;
+        const auto seen = [&out, &send](const QString& outcome) {
+            out += send.readAllStandardOutput();
+            return outcomes(out).count(outcome);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(sim->log().contains("rx 07 30 31"), 10000);
+        if (status < 128)
+            QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= 2, 10000);
+        if (Away(away) != Away::No) {
+            if (Away(away) == Away::DeviceEnds)
+                sim.reset(); // the link goes with it
+            else
+                QVERIFY(::rename(qPrintable(link), qPrintable(link + ".away")) == 0);
+            QTRY_VERIFY_WITH_TIMEOUT(seen("link-error") >= 2, 10000);
+            if (Away(away) == Away::DeviceEnds) {
+                sim = std::make_unique<SimProcess>();
+                QVERIFY(sim->start(simStart));
+            } else {
+                QVERIFY(::rename(qPrintable(link + ".away"), qPrintable(link)) == 0);
+            }
+            const int repliesBefore = seen("reply");
+            QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= repliesBefore + 2, 10000);
+        }
         ::kill(pid_t(send.processId()), signalNumber);
         QVERIFY(send.waitForFinished(5000));
         QCOMPARE(send.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(send.exitCode(), 128 + signalNumber);
-        QCOMPARE(send.readAllStandardOutput(), QByteArray());
-    }
-
-    // Polling goes on through a device that goes away and comes back at the same link, named
-    // relative to the current folder; the status is the highest seen.
-    void pollingSurvivesADeviceThatComesBack() {
-        ScratchDir dir;
-        auto sim = std::make_unique<SimProcess>();
-        QVERIFY(sim->start({"serial", "--link", "TTYA"}));
-        QProcess send;
-        send.start(kSend, {"--port", "TTYA", "--count", "0", "--interval-ms", "20", "--timeout-ms",
-                           "200", "--output", "jsonl"});
-        QVERIFY(send.waitForStarted());
-        QByteArray out;
-        const auto seen = [&out, &send](const char* outcome) {
-            out += send.readAllStandardOutput();
-            return out.count(QByteArray("\"outcome\":\"") + outcome + '"');
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= 2, 10000);
-        sim.reset(); // the link goes with it
-        QTRY_VERIFY_WITH_TIMEOUT(seen("link-error") >= 2, 10000);
-        const int repliesBefore = seen("reply");
-        sim = std::make_unique<SimProcess>();
-        QVERIFY(sim->start({"serial", "--link", "TTYA"}));
-        QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= repliesBefore + 2, 10000);
-        ::kill(pid_t(send.processId()), SIGINT);
-        QVERIFY(send.waitForFinished(5000));
-        QCOMPARE(send.exitCode(), 3);
-    }
-
-    // COM1 stood for a link in the folder: while it is gone the exchanges are link errors on
-    // it, never frames to the machine's own port; back, it is polled again.
-    void aComLinkThatGoesAwayIsNoOtherPort() {
-        ScratchDir dir;
-        SimProcess sim;
-        QVERIFY(sim.start({"serial"}));
-        QProcess send;
-        send.start(kSend, {"--port", "COM1", "--count", "0", "--interval-ms", "20", "--timeout-ms",
-                           "200", "--output", "jsonl"});
-        QVERIFY(send.waitForStarted());
-        QByteArray out;
-        const auto seen = [&out, &send](const char* outcome) {
-            out += send.readAllStandardOutput();
-            return out.count(QByteArray("\"outcome\":\"") + outcome + '"');
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= 2, 10000);
-        QVERIFY(::rename("COM1", "COM1.away") == 0);
-        QTRY_VERIFY_WITH_TIMEOUT(seen("link-error") >= 2, 10000);
-        QVERIFY(::rename("COM1.away", "COM1") == 0);
-        const int repliesBefore = seen("reply");
-        QTRY_VERIFY_WITH_TIMEOUT(seen("reply") >= repliesBefore + 2, 10000);
-        ::kill(pid_t(send.processId()), SIGINT);
-        QVERIFY(send.waitForFinished(5000));
-        seen("");
-        QVERIFY2(!out.contains("ttyS"), out.constData());
-        QVERIFY2(out.contains("\"port\":\"" + QFile::encodeName(dir.filePath("COM1")) + '"'),
-                 out.constData());
+        QCOMPARE(send.exitCode(), status);
+        seen(QString());
+        if (status >= 128) {
+            QCOMPARE(out, QByteArray());
+        } else if (Away(away) == Away::No) {
+            QVERIFY(outcomes(out).size() >= 2);
+            QCOMPARE(seen("reply"), outcomes(out).size());
+        } else {
+            QVERIFY2(!out.contains("ttyS"), out.constData());
+            QVERIFY2(out.contains("\"port\":\"" + QFile::encodeName(dir.filePath(link)) + '"'),
+                     out.constData());
+        }
     }
 
     // A script polling at speed pays for one open per run, not one per exchange.
@@ -362,26 +389,6 @@ private slots:
         }
         ::close(opens);
         QCOMPARE(opened, 1);
-    }
-
-    // Ctrl+C during polling ends the run at once with the status of the exchanges so far.
-    void stopsCleanlyOnCtrlC() {
-        ScratchDir dir;
-        SimProcess sim;
-        QVERIFY(sim.start({"serial"}));
-        QProcess send;
-        send.start(kSend, {"--port", "COM1", "--count", "0", "--interval-ms", "20"});
-        QVERIFY(send.waitForStarted());
-        QByteArray out;
-        QTRY_VERIFY_WITH_TIMEOUT((out += send.readAllStandardOutput()).count('\n') >= 2, 10000);
-        ::kill(pid_t(send.processId()), SIGINT);
-        QVERIFY(send.waitForFinished(5000));
-        QCOMPARE(send.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(send.exitCode(), 0);
-        out += send.readAllStandardOutput();
-        const QStringList lines = outputLines(out);
-        QVERIFY(lines.size() >= 2);
-        QCOMPARE(lines.count(QStringLiteral("12.5")), lines.size());
     }
 };
 

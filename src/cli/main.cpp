@@ -4,6 +4,7 @@
 #include "cli/record_sink.h"
 #include "cli/send_options.h"
 #include "cli/send_session.h"
+#include "cli/settings_writing.h"
 #include "eventlog/event_log.h"
 #include "eventlog/exchange_log.h"
 #include "platform/signal_watch.h"
@@ -96,6 +97,18 @@ int main(int argc, char* argv[]) {
     const std::optional<Settings> settings = startSettings(line.settingsPath, &reason);
     if (!settings)
         return usageError(reason);
+    if (!line.writeSettingsPath.isEmpty()) {
+        // Through the window's own codec and writer: the file is as EXIT would have saved it.
+        const SettingsResult written = settingsToWrite(line, *settings);
+        if (!written.settings)
+            return usageError(written.error);
+        if (!writeSettingsFile(line.writeSettingsPath, *written.settings, &reason)) {
+            programError(QStringLiteral("the settings file %1 could not be written: %2")
+                             .arg(QFileInfo(line.writeSettingsPath).absoluteFilePath(), reason));
+            return kExitNotWritten;
+        }
+        return 0;
+    }
     const PlanResult planned = planSend(line, *settings);
     if (!planned.plan)
         return usageError(planned.error);

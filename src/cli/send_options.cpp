@@ -1,5 +1,6 @@
 #include "cli/send_options.h"
 
+#include "cli/program_options.h"
 #include "exchange/request_choices.h"
 #include "links/link_kinds.h"
 #include "protocol/command_frame.h"
@@ -19,8 +20,8 @@ const QString kDescription = QStringLiteral(
     "as its message window shows it: ACK, NAK or the reply's payload, one line each.\n"
     "\n"
     "Defaults come from velmarixon.ini in the current folder when there is one (the\n"
-    "window's settings), else from the window's defaults; options override them. The\n"
-    "settings file is never written.\n"
+    "window's settings), else from the window's defaults; options override them. A run\n"
+    "never writes the settings file.\n"
     "\n"
     "  --port COM1 ... COM4   as the window: a file COMn in the current folder, else\n"
     "                         /dev/ttyS0 ... /dev/ttyS3; a file COMn that goes away\n"
@@ -57,9 +58,17 @@ const QString kDescription = QStringLiteral(
     "payload as shown, payload in hex, round trip in ms and the error text. CSV\n"
     "(RFC 4180) starts with a header line; jsonl is one JSON object per line.\n"
     "\n"
+    "--write-settings FILE writes the window's settings file instead of a run, through\n"
+    "the window's own writer, and ends: the defaults as above with --port (COM1 to\n"
+    "COM4, udp, udp:HOST:PORT), --baud, --format, --address, --command, --ip-address\n"
+    "and --ip-port over them. It prepares a folder for an operator. A device path or\n"
+    "a device server cannot stand in the file: the window reaches those through a\n"
+    "file COMn in its folder.\n"
+    "\n"
     "Exit status: 0 every exchange got a reply or ACK, 1 one got NAK, 2 one got no\n"
     "answer in time, 3 the link could not be prepared or written, 64 usage error,\n"
-    "74 standard output could not be written. For several exchanges the highest\n"
+    "73 the settings file could not be written (--write-settings), 74 standard\n"
+    "output could not be written. For several exchanges the highest\n"
     "counts. Ctrl+C (SIGTERM) ends the run with the status so far, or 130 (143) when\n"
     "no exchange was completed. A scan ends 0 when an address answered, else 2.\n"
     "\n"
@@ -72,6 +81,7 @@ const QString kDescription = QStringLiteral(
     "  velmarixon-send --port COM1 --scan 0-30\n"
     "  velmarixon-send --port rfc2217://10.0.0.5:4001 --baud 19200 --format E71 --address 1 "
     "--command RD\n"
+    "  velmarixon-send --write-settings velmarixon.ini --port COM2 --baud 9600 --address 7\n"
     "  velmarixon-send --list-ports");
 
 // The highest address the frame builder takes: its tens value goes up to 207.
@@ -79,17 +89,6 @@ constexpr int kHighestAddress = 2079;
 
 const QRegularExpression kComPort(QStringLiteral("^COM([1-4])$"),
                                   QRegularExpression::CaseInsensitiveOption);
-
-// A whole decimal number within the bounds, digits only.
-std::optional<int> boundedNumber(const QString& text, int lowest, int highest) {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    if (!digits.match(text).hasMatch())
-        return std::nullopt;
-    const int value = text.toInt();
-    if (value < lowest || value > highest)
-        return std::nullopt;
-    return value;
-}
 
 // The index of the port button of a kind in kOptionButtons, -1 when none stands for it.
 int portButtonOf(LinkKind kind) {
@@ -166,13 +165,8 @@ const OptionButton* chosenButton(std::optional<int> fromLine, OptionGroup group,
 } // namespace
 
 CommandLine parseCommandLine(const QStringList& arguments) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(kDescription);
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Shows this text."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Shows the version."));
+    ProgramOptions options(kDescription);
+    QCommandLineParser& parser = options.parser();
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("COM1..COM4, a serial device path, udp:HOST:PORT, "
                                                  "udp, ") +
@@ -239,23 +233,38 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("One exchange per address, FIRST to LAST (e.g. 0-30), each waiting "
                        "--timeout-ms (default 300 here); prints the addresses that answer."),
         QStringLiteral("first-last"));
-    parser.addOptions({help, version, port, baud, format, address, command, timeout, count,
-                       interval, guard, localPort, echo, timestamps, settings, output, log,
-                       listPorts, scan});
+    const QCommandLineOption ipAddress(
+        QStringLiteral("ip-address"),
+        QStringLiteral("The host for --port udp, as in the window's IP ADDRESS box."),
+        QStringLiteral("host"));
+    const QCommandLineOption ipPort(
+        QStringLiteral("ip-port"),
+        QStringLiteral("The UDP port for --port udp, as in the window's PORT box, 1 to 65535."),
+        QStringLiteral("port"));
+    const QCommandLineOption writeSettings(
+        QStringLiteral("write-settings"),
+        QStringLiteral("Writes the window's settings file: the defaults (as for a run) with "
+                       "--port, --baud, --format, --address, --command, --ip-address and "
+                       "--ip-port over them; then ends without an exchange."),
+        QStringLiteral("file"));
+    parser.addOptions({port,     baud,   format,   address,   command,   ipAddress,    ipPort,
+                       timeout,  count,  interval, guard,     localPort, echo,         timestamps,
+                       settings, output, log,      listPorts, scan,      writeSettings});
 
     CommandLine line;
-    if (!parser.parse(arguments)) {
-        line.error = parser.errorText();
+    switch (options.parse(arguments)) {
+    case ProgramOptions::Request::Error:
+        line.error = options.error();
         return line;
-    }
-    if (parser.isSet(help)) {
+    case ProgramOptions::Request::Help:
         line.helpRequested = true;
-        line.helpText = parser.helpText();
+        line.helpText = options.helpText();
         return line;
-    }
-    if (parser.isSet(version)) {
+    case ProgramOptions::Request::Version:
         line.versionRequested = true;
         return line;
+    case ProgramOptions::Request::Run:
+        break;
     }
     if (!parser.positionalArguments().isEmpty()) {
         line.error = QStringLiteral("Unexpected argument '%1'; every value follows its option.")
@@ -284,37 +293,42 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(command))
         line.command = parser.value(command);
 
-    // The numeric options: each bounded, each with its own wording of the range.
-    const struct {
-        const QCommandLineOption& option;
-        int lowest;
-        int highest;
-        std::optional<int>& target;
-    } numbers[] = {
-        {timeout, 1, 3600000, line.timeoutMs},
-        {count, 0, 100000000, line.count},
-        {interval, 0, 86400000, line.intervalMs},
-        {guard, 0, 60000, line.guardMs},
-    };
-    for (const auto& number : numbers) {
-        if (!parser.isSet(number.option))
-            continue;
-        number.target = boundedNumber(parser.value(number.option), number.lowest, number.highest);
-        if (!number.target) {
-            line.error = QStringLiteral("--%1 takes a whole number from %2 to %3.")
-                             .arg(number.option.names().constFirst())
-                             .arg(number.lowest)
-                             .arg(number.highest);
-            return line;
-        }
+    if (!options.readNumber(timeout, 1, 3600000, line.timeoutMs) ||
+        !options.readNumber(count, 0, 100000000, line.count) ||
+        !options.readNumber(interval, 0, 86400000, line.intervalMs) ||
+        !options.readNumber(guard, 0, 60000, line.guardMs)) {
+        line.error = options.error();
+        return line;
     }
     if (parser.isSet(localPort)) {
-        const auto value = boundedNumber(parser.value(localPort), 0, 65535);
-        if (!value) {
-            line.error = QStringLiteral("--local-port takes a port from 0 to 65535.");
+        int value = 0;
+        if (!options.readNumber(localPort, 0, 65535, value, QStringLiteral("a port"))) {
+            line.error = options.error();
             return line;
         }
-        line.localPort = quint16(*value);
+        line.localPort = quint16(value);
+    }
+    if (parser.isSet(ipAddress) || parser.isSet(ipPort)) {
+        if (line.ipAddress) {
+            line.error = QStringLiteral("--port %1 gives the host and the port itself; leave out "
+                                        "--ip-address and --ip-port.")
+                             .arg(parser.value(port));
+            return line;
+        }
+        if (parser.isSet(ipAddress)) {
+            if (parser.value(ipAddress).trimmed().isEmpty()) {
+                line.error = QStringLiteral("--ip-address needs a host.");
+                return line;
+            }
+            line.ipAddress = parser.value(ipAddress);
+        }
+        if (parser.isSet(ipPort)) {
+            if (!boundedNumber(parser.value(ipPort), 1, 65535)) {
+                line.error = QStringLiteral("--ip-port takes a port from 1 to 65535.");
+                return line;
+            }
+            line.ipPort = parser.value(ipPort);
+        }
     }
     line.echo = parser.isSet(echo);
     line.timestamps = parser.isSet(timestamps);
@@ -361,6 +375,38 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         line.settingsPath = parser.value(settings);
         if (line.settingsPath.isEmpty()) {
             line.error = QStringLiteral("--settings needs a file name.");
+            return line;
+        }
+    }
+    if (parser.isSet(writeSettings)) {
+        line.writeSettingsPath = parser.value(writeSettings);
+        if (line.writeSettingsPath.isEmpty()) {
+            line.error = QStringLiteral("--write-settings needs a file name.");
+            return line;
+        }
+        // What the settings file cannot hold is refused, never dropped in silence.
+        for (const QCommandLineOption* run :
+             {&timeout, &count, &interval, &guard, &localPort, &echo, &timestamps, &output, &log,
+              &listPorts, &scan}) {
+            if (parser.isSet(*run)) {
+                line.error = QStringLiteral("--write-settings writes what the settings file "
+                                            "holds; --%1 is no part of it.")
+                                 .arg(run->names().constFirst());
+                return line;
+            }
+        }
+        const QString notHeld = QStringLiteral("--write-settings: the settings file holds COM1 to "
+                                               "COM4 or UDP, not %1; ")
+                                    .arg(parser.value(port));
+        if (line.endpoint) {
+            line.error = notHeld + QStringLiteral("the window reaches a device server through a "
+                                                  "file COMn in its folder whose one line is %1.")
+                                       .arg(parser.value(port));
+            return line;
+        }
+        if (!line.serialPath.isEmpty()) {
+            line.error = notHeld + QStringLiteral("the window reaches another serial device "
+                                                  "through COMn in its folder as a link to it.");
             return line;
         }
     }

@@ -15,11 +15,12 @@
 namespace vmx {
 
 // Exit statuses of velmarixon-send. For several exchanges the highest one counts.
-inline constexpr int kExitAnswered = 0;   // every exchange got a reply or ACK
-inline constexpr int kExitRefused = 1;    // an exchange got NAK
-inline constexpr int kExitTimedOut = 2;   // an exchange got no answer in time
-inline constexpr int kExitLinkFailed = 3; // the link could not be prepared or written
-inline constexpr int kExitUsage = 64;     // the command line or the settings file is unusable
+inline constexpr int kExitAnswered = 0;    // every exchange got a reply or ACK
+inline constexpr int kExitRefused = 1;     // an exchange got NAK
+inline constexpr int kExitTimedOut = 2;    // an exchange got no answer in time
+inline constexpr int kExitLinkFailed = 3;  // the link could not be prepared or written
+inline constexpr int kExitUsage = 64;      // the command line or the settings file is unusable
+inline constexpr int kExitNotWritten = 73; // --write-settings: the file could not be written
 // 74 (kExitOutputFailed): standard output could not be written. A run cut short by a signal
 // with no exchange completed ends with 128 + the signal's number (Ctrl+C 130, SIGTERM 143).
 
@@ -51,9 +52,10 @@ struct CommandLine {
     std::optional<int> portButton;
     std::optional<BaudRate> baud;
     std::optional<LineFormat> format;
-    QString serialPath;                       // --port with a device path
-    std::optional<QString> ipAddress, ipPort; // --port udp:HOST:PORT or udp://HOST:PORT
-    std::optional<TypedEndpoint> endpoint;    // --port socket://HOST:PORT, rfc2217://HOST:PORT
+    QString serialPath; // --port with a device path
+    // --port udp:HOST:PORT or udp://HOST:PORT, or --ip-address and --ip-port
+    std::optional<QString> ipAddress, ipPort;
+    std::optional<TypedEndpoint> endpoint; // --port socket://HOST:PORT, rfc2217://HOST:PORT
     std::optional<QString> address, command;
     std::optional<quint16> localPort;
     std::optional<int> timeoutMs, count, intervalMs, guardMs;
@@ -63,6 +65,7 @@ struct CommandLine {
     QString logPath;                    // --log
     bool listPorts = false;             // --list-ports
     std::optional<AddressRange> scan;   // --scan
+    QString writeSettingsPath;          // --write-settings: write this file instead of a run
 };
 
 // Everything one run needs.

@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include "cli/program_options.h"
 #include "protocol/command_frame.h"
 
 namespace vmx::sim {
@@ -36,14 +37,6 @@ const QString kDescription = QStringLiteral(
     "  velmarixon-device-sim serial --link COM2 --answer ack --address 7\n"
     "  velmarixon-device-sim udp --port 6000 --payload 42.0 --split 3 --delay-ms 500\n"
     "  velmarixon-device-sim serial --answer silent   (the tool reports a timeout)");
-
-std::optional<int> boundedNumber(const QString& text, int lowest, int highest) {
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    if (!ok || value < lowest || value > highest)
-        return std::nullopt;
-    return value;
-}
 
 } // namespace
 
@@ -78,13 +71,8 @@ bool isPlainLinkName(const QString& name) {
 }
 
 OptionsResult parseOptions(const QStringList& arguments) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(kDescription);
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Shows this text."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Shows the version."));
+    ProgramOptions programOptions(kDescription);
+    QCommandLineParser& parser = programOptions.parser();
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("serial: name of the link to the pseudo-terminal "
                                                  "in the current directory (default COM1)."),
@@ -114,23 +102,24 @@ OptionsResult parseOptions(const QStringList& arguments) {
         QStringLiteral("The device's address, 0 to %1 (default 1), or a list such as 1,5,17.")
             .arg(kMaxAddress),
         QStringLiteral("n"));
-    parser.addOptions({help, version, link, port, answer, payload, split, delay, gap, address});
+    parser.addOptions({link, port, answer, payload, split, delay, gap, address});
     addReadingOptions(parser);
     parser.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("serial or udp."));
 
     OptionsResult result;
-    if (!parser.parse(arguments)) {
-        result.error = parser.errorText();
+    switch (programOptions.parse(arguments)) {
+    case ProgramOptions::Request::Error:
+        result.error = programOptions.error();
         return result;
-    }
-    if (parser.isSet(help)) {
+    case ProgramOptions::Request::Help:
         result.helpRequested = true;
-        result.helpText = parser.helpText();
+        result.helpText = programOptions.helpText();
         return result;
-    }
-    if (parser.isSet(version)) {
+    case ProgramOptions::Request::Version:
         result.versionRequested = true;
         return result;
+    case ProgramOptions::Request::Run:
+        break;
     }
 
     // An option given twice is refused rather than one of its values dropped in silence: a
@@ -182,17 +171,17 @@ OptionsResult parseOptions(const QStringList& arguments) {
             result.error = QStringLiteral("--port belongs to udp mode.");
             return result;
         }
-        const auto number = boundedNumber(parser.value(port), 0, 65535);
-        if (!number) {
-            result.error = QStringLiteral("--port takes a number from 0 to 65535.");
+        int number = 0;
+        if (!programOptions.readNumber(port, 0, 65535, number, QStringLiteral("a port"))) {
+            result.error = programOptions.error();
             return result;
         }
-        if (*number == kToolUdpPort) {
+        if (number == kToolUdpPort) {
             result.error = QStringLiteral("--port 5000 is the tool's own port; choose another, "
                                           "for example 6000.");
             return result;
         }
-        options.udpPort = quint16(*number);
+        options.udpPort = quint16(number);
     }
     if (parser.isSet(answer)) {
         const auto mode = answerModeFromName(parser.value(answer));
@@ -217,31 +206,12 @@ OptionsResult parseOptions(const QStringList& arguments) {
         }
         options.payload = text.toLatin1();
     }
-    // The numeric answer options: each bounded, each with its own wording of the range.
-    const struct {
-        const QCommandLineOption& option;
-        int lowest;
-        int highest;
-        const char* what;
-        int& target;
-    } numbers[] = {
-        {split, 1, kMaxSplitBytes, "a number of bytes", options.splitBytes},
-        {delay, 0, kMaxDelayMs, "a number", options.delayMs},
-        {gap, 0, kMaxGapMs, "a number", options.gapMs},
-    };
-    for (const auto& number : numbers) {
-        if (!parser.isSet(number.option))
-            continue;
-        const auto value =
-            boundedNumber(parser.value(number.option), number.lowest, number.highest);
-        if (!value) {
-            result.error = QStringLiteral("--%1 takes %2 from %3 to %4.")
-                               .arg(number.option.names().constFirst(), QLatin1String(number.what))
-                               .arg(number.lowest)
-                               .arg(number.highest);
-            return result;
-        }
-        number.target = *value;
+    if (!programOptions.readNumber(split, 1, kMaxSplitBytes, options.splitBytes,
+                                   QStringLiteral("a number of bytes")) ||
+        !programOptions.readNumber(delay, 0, kMaxDelayMs, options.delayMs) ||
+        !programOptions.readNumber(gap, 0, kMaxGapMs, options.gapMs)) {
+        result.error = programOptions.error();
+        return result;
     }
 
     if (parser.isSet(address)) {
