@@ -5,7 +5,6 @@
 #include "app/tab_chain.h"
 #include "exchange/request_choices.h"
 #include "links/link_kinds.h"
-#include "links/udp_link.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,9 +59,9 @@ QWidget* tabStopAfter(const std::vector<QWidget*>& order, const QWidget* window,
 
 } // namespace
 
-MainForm::MainForm(MainFormSeams seams, QWidget* parent)
-    : QMainWindow(parent), seams_(std::move(seams)),
-      exchange_(seams_.resolveHost, seams_.replyTimeout) {
+MainForm::MainForm(MainFormWaysOut waysOut, QWidget* parent)
+    : QMainWindow(parent), waysOut_(std::move(waysOut)),
+      exchange_(waysOut_.resolveHost, waysOut_.replyTimeout, this) {
     buildControls();
     messageWindow_ = new MessageWindow(messageView_, this);
     wireControls();
@@ -110,10 +109,6 @@ void MainForm::wireControls() {
     // has just received it, which keeps it.
 }
 
-const UdpLink& MainForm::udpLink() const {
-    return static_cast<const UdpLink&>(exchange_.link(LinkKind::Udp));
-}
-
 void MainForm::optionChosen(const OptionButton& button) {
     switch (button.group) {
     case OptionGroup::Port: {
@@ -157,14 +152,6 @@ LinkChoices MainForm::linkChoices() const {
     return choices;
 }
 
-void MainForm::serialReceived(const QByteArray& chunk) {
-    exchange_.receive(LinkKind::Serial, chunk);
-}
-
-void MainForm::datagramReceived(const QByteArray& payload) {
-    exchange_.receive(LinkKind::Udp, payload);
-}
-
 void MainForm::showAbout() {
     // A box closed by its close box is gone: "About" loads a new one from the initial layout,
     // even when the closed one has not been deleted yet.
@@ -198,7 +185,7 @@ void MainForm::endRun() {
     stopExchange();
     if (infobox_)
         infobox_->close();
-    seams_.endProgram();
+    waysOut_.endProgram();
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {
@@ -209,7 +196,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
 }
 
 void MainForm::showMessage(const QString& text) {
-    seams_.showMessage(this, text);
+    waysOut_.showMessage(this, text);
 }
 
 void MainForm::focusFirstTabStop() {
