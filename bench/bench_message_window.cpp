@@ -70,10 +70,14 @@ public:
     // A reply as the device sends it: one datagram, or its bytes on the line.
     void send(const QByteArray& reply) {
         sent_ += reply.size();
-        if (udp_)
+        if (udp_) {
             device_.writeDatagram(reply, QHostAddress::LocalHost, vmx::kLocalUdpPort);
-        else
+        } else {
+            // Replies that reach the line together arrive as one chunk, of which the window
+            // takes one answer: each goes only once the one before has been taken.
             pty_->writeMaster(reply);
+            allTaken();
+        }
     }
 
     // Turns the event loop until the window has taken every byte sent; false after 10 s.

@@ -77,7 +77,7 @@ void MainForm::wireControls() {
         // and never when it is switched off.
         connect(optionButtons_[i], &QRadioButton::toggled, this, [this, i](bool chosen) {
             if (chosen)
-                optionChosen(kOptionButtons[i]);
+                optionChosen(kOptionButtons[i].meaning);
         });
         optionButtons_[i]->installEventFilter(this);
     }
@@ -109,11 +109,11 @@ void MainForm::wireControls() {
     // has just received it, which keeps it.
 }
 
-void MainForm::optionChosen(const OptionButton& button) {
-    switch (button.group) {
+void MainForm::optionChosen(const OptionCode& choice) {
+    switch (choice.group) {
     case OptionGroup::Port: {
-        link_ = button.link;
-        serialPort_ = button.serialPort;
+        link_ = choice.link;
+        serialPort_ = choice.serialPort;
         // The IP address and port show for a link that reads them.
         const bool network = linkKind(link_).readsIpBoxes;
         for (QWidget* ipField :
@@ -123,10 +123,10 @@ void MainForm::optionChosen(const OptionButton& button) {
         break;
     }
     case OptionGroup::Baud:
-        baud_ = button.baud;
+        baud_ = choice.baud;
         break;
     case OptionGroup::Format:
-        format_ = button.format;
+        format_ = choice.format;
         break;
     }
 }

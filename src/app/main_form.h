@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/infobox.h"
+#include "app/option_buttons.h"
 #include "app/ways_out.h"
 #include "exchange/exchange.h"
 #include "exchange/request_choices.h"
-#include "settings/option_codes.h"
 #include "settings/settings_codec.h"
 
 #include <QMainWindow>
@@ -59,7 +59,7 @@ protected:
 private:
     void buildControls();
     void wireControls();
-    void optionChosen(const OptionButton& button);
+    void optionChosen(const OptionCode& choice);
     void send();
     void showAbout();
     void exitWithSave();
