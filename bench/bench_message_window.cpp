@@ -22,8 +22,10 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QNetworkDatagram>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QSerialPort>
 #include <QUdpSocket>
 
 #include <algorithm>
@@ -202,18 +204,43 @@ double singleRepliesRate(int lines, Door door, QSize& viewSize, QFont& viewFont)
 }
 
 // The same lines appended one at a time to a plain QPlainTextEdit of the message window's size,
-// painted after each.
-double plainAppendRate(int lines, QSize size, const QFont& font) {
+// painted after each, each line received through the same kind of door as the window's: a
+// datagram to a QUdpSocket on 127.0.0.1, or bytes on a pseudo-terminal read by a QSerialPort.
+double plainAppendRate(int lines, QSize size, const QFont& font, Door door) {
     QPlainTextEdit plain;
     plain.resize(size);
     plain.setFont(font);
     plain.show();
+    QByteArray got;
+    QUdpSocket receiver;
+    QUdpSocket sender;
+    vmx::test::PtyPair pty;
+    QSerialPort port;
+    if (door == Door::Udp) {
+        receiver.bind(QHostAddress::LocalHost, 0);
+        QObject::connect(&receiver, &QUdpSocket::readyRead, [&] {
+            while (receiver.hasPendingDatagrams())
+                got += receiver.receiveDatagram().data();
+        });
+    } else {
+        port.setPortName(pty.slavePath());
+        port.open(QIODevice::ReadWrite);
+        QObject::connect(&port, &QSerialPort::readyRead, [&] { got += port.readAll(); });
+    }
     QApplication::processEvents();
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < lines; ++i) {
         const QByteArray reply = replyFor(i);
-        plain.appendPlainText(QString::fromLatin1(reply.mid(3, reply.size() - 6)));
+        if (door == Door::Udp)
+            sender.writeDatagram(reply, QHostAddress::LocalHost, receiver.localPort());
+        else
+            pty.writeMaster(reply);
+        const QDeadlineTimer deadline(10'000);
+        while (got.size() < reply.size() && !deadline.hasExpired())
+            QApplication::processEvents();
+        plain.appendPlainText(QString::fromLatin1(got.mid(3, got.size() - 6)));
+        got.clear();
         QApplication::processEvents();
     }
     return lines / (double(clock.nsecsElapsed()) / 1e9);
@@ -234,7 +261,7 @@ SingleReplies measureSingleReplies(const char* name, int lines, int repeats, Doo
         QSize size;
         QFont font;
         result.windowRate = singleRepliesRate(lines, door, size, font);
-        result.plainRate = plainAppendRate(lines, size, font);
+        result.plainRate = plainAppendRate(lines, size, font, door);
         result.ratios.push_back(result.windowRate / result.plainRate);
     }
     std::sort(result.ratios.begin(), result.ratios.end());
