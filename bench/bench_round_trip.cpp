@@ -189,7 +189,7 @@ void runFloor(const QString& mode, const QString& target, int trips, Series& ser
 class Window {
 public:
     Window() {
-        vmx::MainFormSeams seams;
+        vmx::MainFormWaysOut seams;
         // Any message box (a link error, the watchdog) spoils the run: it is reported instead.
         seams.showMessage = [](QWidget*, const QString& text) {
             die(QStringLiteral("the window showed \"%1\"").arg(text));

@@ -10,6 +10,7 @@
 #include "app/main_form.h"
 #include "app/message_window.h"
 #include "links/serial_link.h"
+#include "support/object_tree.h"
 #include "support/scratch_dir.h"
 
 #include "flood_probes.h"
@@ -141,7 +142,7 @@ void floodOnce(vmx::MainForm& form, Device& device, long megabytes, bool selecte
     s.machine.finish();
     QObject::disconnect(counter);
 
-    const QString text = form.messageWindow().text();
+    const QString text = vmx::test::partOf<vmx::MessageWindow>(form).text();
     std::printf("%ld MB of random bytes on COM1 (a pseudo-terminal)%s: %.1f s, %.1f MB/s, %ld "
                 "receive events\n",
                 megabytes, selected ? ", whole window selected and copied (Ctrl+A, Ctrl+C)" : "",
@@ -181,8 +182,7 @@ int main(int argc, char* argv[]) {
         form.findChild<QAbstractButton*>(QLatin1String(option))->click();
     form.findChild<QAbstractButton*>(QStringLiteral("Command1"))->click();
     device.drain();
-    if (!static_cast<const vmx::SerialLink&>(form.exchange().link(vmx::LinkKind::Serial))
-             .isOpen()) {
+    if (!vmx::test::partOf<vmx::SerialLink>(form).isOpen()) {
         std::fprintf(stderr, "the window could not open COM1\n");
         return 2;
     }

@@ -7,6 +7,7 @@
 //   bench_serial_hangup   (runs offscreen unless QT_QPA_PLATFORM says otherwise)
 #include "app/main_form.h"
 #include "app/message_window.h"
+#include "support/object_tree.h"
 #include "support/pty_pair.h"
 #include "support/scratch_dir.h"
 
@@ -68,7 +69,7 @@ struct Window {
     std::unique_ptr<vmx::MainForm> form;
 
     Window() {
-        vmx::MainFormSeams seams;
+        vmx::MainFormWaysOut seams;
         seams.showMessage = [this](QWidget*, const QString& text) { messages << text; };
         seams.endProgram = [] {};
         seams.resolveHost = {}; // only the serial link is used: no name is ever looked up
@@ -105,8 +106,9 @@ int main(int argc, char* argv[]) {
 
     // One exchange, then the device goes.
     w.send();
-    if (device->readMaster(8).size() != 8 || !device->writeMaster("\x06") ||
-        !QTest::qWaitFor([&] { return w.form->messageWindow().text() == "ACK\r\n"; })) {
+    if (device->readMaster(8).size() != 8 || !device->writeMaster("\x06") || !QTest::qWaitFor([&] {
+            return vmx::test::partOf<vmx::MessageWindow>(*w.form).text() == "ACK\r\n";
+        })) {
         std::fprintf(stderr, "the exchange did not complete\n");
         return 2;
     }

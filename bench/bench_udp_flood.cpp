@@ -19,12 +19,14 @@
 #include "app/message_window.h"
 #include "links/udp_link.h"
 #include "protocol/reply_assembler.h"
+#include "support/object_tree.h"
 
 #include "flood_probes.h"
 #include "shown_window.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QKeyEvent>
@@ -127,8 +129,11 @@ Figures flood(vmx::MainForm& form, Selection selection,
     PlainReceiver plain;
     vmx::ReplyAssembler windowJudge;
     std::atomic<long> windowLines{0};
-    const auto counter = QObject::connect(&form.udpLink(), &vmx::UdpLink::datagramReceived,
-                                          [&](const QByteArray& payload) {
+    // The window's exchange reports every datagram it takes, as it came.
+    const auto counter = QObject::connect(&form.exchange(), &vmx::Exchange::received,
+                                          [&](vmx::LinkKind from, const QByteArray& payload) {
+                                              if (from != vmx::LinkKind::Udp)
+                                                  return;
                                               ++f.windowDatagrams;
                                               if (windowJudge.receive(payload, 0))
                                                   ++windowLines;
@@ -143,7 +148,8 @@ Figures flood(vmx::MainForm& form, Selection selection,
         // How long the selection's text takes to make (in a worker thread, from the copy on).
         QElapsedTimer pasting;
         pasting.start();
-        const std::unique_ptr<QMimeData> copy(form.messageWindow().copyOf(view->textCursor()));
+        const std::unique_ptr<QMimeData> copy(
+            vmx::test::partOf<vmx::MessageWindow>(form).copyOf(view->textCursor()));
         const qsizetype bytes = copy->data(QStringLiteral("text/plain")).size();
         std::printf("  selection's text for a paste: %lld bytes, ready %.1f ms after the copy\n",
                     static_cast<long long>(bytes), double(pasting.nsecsElapsed()) / 1e6);
@@ -283,11 +289,12 @@ int main(int argc, char* argv[]) {
     form.findChild<QAbstractButton*>(QStringLiteral("Option9"))->click();
     form.findChild<QLineEdit*>(QStringLiteral("Text3"))->setText(QStringLiteral("127.0.0.1"));
     form.findChild<QLineEdit*>(QStringLiteral("Text4"))->setText(QString::number(sink.localPort()));
-    if (form.udpLink().remoteHost() != QHostAddress() ||
+    if (vmx::test::partOf<vmx::UdpLink>(form).remoteHost() != QHostAddress() ||
         form.findChild<QLineEdit*>(QStringLiteral("Text3"))->text() != "127.0.0.1")
         return 1;
     form.findChild<QAbstractButton*>(QStringLiteral("Command1"))->click();
-    if (!form.udpLink().isSetUp() || form.udpLink().remoteHost() != QHostAddress::LocalHost) {
+    if (!vmx::test::partOf<vmx::UdpLink>(form).isSetUp() ||
+        vmx::test::partOf<vmx::UdpLink>(form).remoteHost() != QHostAddress::LocalHost) {
         std::fprintf(stderr, "the window could not bind UDP port 5000 on this machine\n");
         return 1;
     }
@@ -317,13 +324,25 @@ int main(int argc, char* argv[]) {
 
         // 300 lines of 60,000 characters in the window, then random datagrams.
         if (wanted(only, "long")) {
-            form.messageWindow().clear();
+            vmx::test::partOf<vmx::MessageWindow>(form).clear();
             const QByteArray longReply = "\x07"
                                          "02" +
                                          QByteArray(60'000, 'L') + "xy\x03";
-            for (int i = 0; i < 300; ++i)
-                form.datagramReceived(longReply);
-            form.messageWindow().flush();
+            // From a device on 127.0.0.1, each taken before the next: a full receive buffer
+            // would drop some.
+            QUdpSocket device;
+            long taken = 0;
+            const auto counting =
+                QObject::connect(&form.exchange(), &vmx::Exchange::received,
+                                 [&taken](vmx::LinkKind, const QByteArray&) { ++taken; });
+            for (int i = 0; i < 300; ++i) {
+                device.writeDatagram(longReply, QHostAddress::LocalHost, vmx::kLocalUdpPort);
+                QDeadlineTimer deadline(5000);
+                while (taken <= i && !deadline.hasExpired())
+                    QApplication::processEvents();
+            }
+            QObject::disconnect(counting);
+            vmx::test::partOf<vmx::MessageWindow>(form).flush();
             QApplication::processEvents();
             QElapsedTimer longClock;
             longClock.start();

@@ -1,10 +1,12 @@
 // One SEND and its answer through the exchange, as the window and velmarixon-send use it: a
 // device on a pseudo-terminal and one on a loopback socket.
 #include "exchange/exchange.h"
+#include "links/serial_link.h"
 #include "support/fake_resolver.h"
 #include "support/four_ports.h"
 #include "support/frame_bytes.h"
 #include "support/loopback_peer.h"
+#include "support/object_tree.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -74,7 +76,7 @@ private slots:
         QCOMPARE(answered.at(0).at(0).value<Answer>(), Answer::Reply);
         QCOMPARE(answered.at(0).at(1).toByteArray(), QByteArray("12.5"));
         QCOMPARE(received.at(0).at(0).value<LinkKind>(), LinkKind::Serial);
-        QVERIFY(!exchange.watchdog().isRunning());
+        QVERIFY(!vmx::test::partOf<vmx::ReplyWatchdog>(exchange).isRunning());
 
         QVERIFY(exchange.send(serialRequest(3)));
         QVERIFY(ports.pty(3).writeMaster(bytes({0x15})));
@@ -85,19 +87,28 @@ private slots:
     }
 
     // A SEND whose port fails takes neither command nor address: a late answer to the SEND
-    // before is still cut by that one's command length. Bytes a new SEND drops are reported.
+    // before (here over UDP) is still cut by that one's command length. Bytes a new SEND drops
+    // are reported; after stop() an arrival is taken no more.
     void failedPortLeavesTheLastSendInCharge() {
         FourPorts ports;
         QVERIFY(ports.isValid());
+        Peer device;
+        QVERIFY(device.bound);
         Exchange exchange(vmx::test::FakeResolver().resolver(), 5s);
         QSignalSpy failed(&exchange, &Exchange::failed);
         QSignalSpy answered(&exchange, &Exchange::answered);
         QSignalSpy dropped(&exchange, &Exchange::leftoverDropped);
         QSignalSpy noAnswer(&exchange, &Exchange::noAnswer);
 
-        QVERIFY(exchange.send(serialRequest(1)));
-        QVERIFY(ports.pty(1).writeMaster("\x07"
-                                         "02RD"));
+        QVERIFY(exchange.send(udpRequest(device.portText())));
+        const QNetworkDatagram frame = device.next();
+        QCOMPARE(frame.data(), kDefaultFrame);
+        const auto answer = [&](const QByteArray& piece) {
+            return device.socket.writeDatagram(piece, frame.senderAddress(),
+                                               quint16(frame.senderPort())) == piece.size();
+        };
+        QVERIFY(answer("\x07"
+                       "02RD"));
         QTRY_COMPARE_WITH_TIMEOUT(exchange.state().reply.rxBuffer().size(), 5, 3000);
         QVERIFY(ports.unplug(2));
         QVERIFY(!exchange.send(serialRequest(2, QStringLiteral("LONGER"))));
@@ -105,10 +116,11 @@ private slots:
         QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("COM Port error"));
         QVERIFY(!failed.at(0).at(1).toString().isEmpty());
         QCOMPARE(exchange.state().commandText, QStringLiteral("RD"));
-        QVERIFY(exchange.watchdog().isRunning()); // still armed by the first SEND
+        QVERIFY(vmx::test::partOf<vmx::ReplyWatchdog>(exchange).isRunning()); // the first SEND's
         QCOMPARE(dropped.count(), 0);
 
-        exchange.receive(LinkKind::Serial, "12.5FF\x03");
+        QVERIFY(answer("12.5FF\x03"));
+        QVERIFY(answered.wait(3000));
         QCOMPARE(answered.at(0).at(1).toByteArray(), QByteArray("12.5"));
 
         // A frame-building failure comes after the link: the command is taken, nothing sent.
@@ -116,14 +128,17 @@ private slots:
         QCOMPARE(failed.count(), 2);
         QCOMPARE(exchange.state().commandLength, 0.0f);
 
-        exchange.receive(LinkKind::Serial, "\x07"
-                                           "02");
+        QVERIFY(ports.pty(1).writeMaster("\x07"
+                                         "02"));
+        QTRY_COMPARE_WITH_TIMEOUT(exchange.state().reply.rxBuffer().size(), 3, 3000);
         QVERIFY(exchange.send(serialRequest(1)));
         QCOMPARE(dropped.count(), 1);
         QCOMPARE(dropped.at(0).at(0).toByteArray(), QByteArray("\x07"
                                                                "02"));
         exchange.stop();
-        exchange.receive(LinkKind::Serial, bytes({0x06}));
+        QSignalSpy arrived(&vmx::test::partOf<vmx::SerialLink>(exchange), &vmx::Link::bytesArrived);
+        QVERIFY(ports.pty(1).writeMaster(bytes({0x06})));
+        QVERIFY(arrived.wait(3000));
         QCOMPARE(answered.count(), 1);
         QCOMPARE(noAnswer.count(), 0);
     }
@@ -151,7 +166,7 @@ private slots:
                                             quint16(datagram.senderPort())) == 1);
         QVERIFY(answered.wait(3000));
         QCOMPARE(answered.at(0).at(0).value<Answer>(), Answer::Ack);
-        QVERIFY(!exchange.watchdog().isRunning());
+        QVERIFY(!vmx::test::partOf<vmx::ReplyWatchdog>(exchange).isRunning());
     }
 };
 

@@ -57,7 +57,7 @@ Infobox* openAbout(WindowFixture& fixture) {
     if (!fixture.form().isVisible() && !fixture.start())
         return nullptr;
     chooseAbout(fixture);
-    Infobox* box = fixture.form().infobox();
+    Infobox* box = vmx::test::infobox();
     if (!box || !QTest::qWaitForWindowActive(box))
         return nullptr;
     if (!QTest::qWaitFor([&] { return QApplication::focusWidget() == box->nameText(); }, 2000))
@@ -101,7 +101,7 @@ private slots:
     void layoutKeepsEveryCaptionReadable() {
         WindowFixture fixture;
         QVERIFY(fixture.start());
-        QVERIFY(!fixture.form().infobox()); // created on first use
+        QVERIFY(!vmx::test::infobox()); // created on first use
         Infobox* box = openAbout(fixture);
         QVERIFY(box);
         QCOMPARE(box->windowTitle(), QStringLiteral("info"));
@@ -204,7 +204,7 @@ private slots:
         }
         QVERIFY(box->isHidden());
         QCoreApplication::processEvents();
-        QCOMPARE(fixture.form().infobox(), box); // hidden, not gone
+        QCOMPARE(vmx::test::infobox(), box); // hidden, not gone
         QCOMPARE(aboutBoxes().size(), 1);
         QVERIFY(fixture.form().isVisible());
         QCOMPARE(fixture.record().endCount, 0);
@@ -263,7 +263,7 @@ private slots:
             chooseAbout(fixture);
             chooseAbout(fixture);
             QCoreApplication::processEvents();
-            QCOMPARE(fixture.form().infobox(), box);
+            QCOMPARE(vmx::test::infobox(), box);
             QCOMPARE(aboutBoxes(), QList<Infobox*>{box});
             QVERIFY(box->isVisible());
             QCOMPARE(box->geometry(), moved);
@@ -282,7 +282,7 @@ private slots:
         case LeaveBy::CloseBox: {
             QVERIFY(box->close());
             QTRY_COMPARE(destroyed.count(), 1);
-            QVERIFY(!fixture.form().infobox());
+            QVERIFY(!vmx::test::infobox());
             QVERIFY(aboutBoxes().isEmpty());
             QVERIFY(fixture.form().isVisible());
             QCOMPARE(fixture.record().endCount, 0);
@@ -298,9 +298,9 @@ private slots:
             chooseAbout(fixture);
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             QCoreApplication::processEvents();
-            QTRY_VERIFY(fixture.form().infobox() && fixture.form().infobox()->isVisible());
+            QTRY_VERIFY(vmx::test::infobox() && vmx::test::infobox()->isVisible());
             QCOMPARE(aboutBoxes().size(), 1);
-            QCOMPARE(fixture.form().infobox()->geometry(), initial);
+            QCOMPARE(vmx::test::infobox()->geometry(), initial);
             break;
         }
     }

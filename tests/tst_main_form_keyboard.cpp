@@ -41,9 +41,9 @@ Settings com1At9600E71() {
 }
 
 void fillMessageWindow(MainForm& form) {
-    form.messageWindow().appendLine("12.5");
-    form.messageWindow().appendLine("ACK");
-    form.messageWindow().flush();
+    vmx::test::messageWindow(form).appendLine("12.5");
+    vmx::test::messageWindow(form).appendLine("ACK");
+    vmx::test::messageWindow(form).flush();
 }
 
 // What a message box showed, read while it was open.
@@ -444,7 +444,7 @@ private slots:
                 QTest::keyClick(bar, Qt::Key_Escape);
         } else {
             form.findChild<QAction*>(QStringLiteral("help_about"))->trigger();
-            QTRY_VERIFY(form.infobox() && form.infobox()->isActiveWindow());
+            QTRY_VERIFY(vmx::test::infobox() && vmx::test::infobox()->isActiveWindow());
             form.activateWindow();
         }
         QTRY_COMPARE(QApplication::activeWindow(), &form);

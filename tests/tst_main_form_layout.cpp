@@ -207,12 +207,12 @@ private slots:
         for (const char* shown : {"Label1", "Label2", "Label3", "Text1", "xxx", "outmessage"})
             QVERIFY2(!fixture.control<QWidget>(shown)->isHidden(), shown);
         QVERIFY(!vmx::test::serialLink(form).isOpen());
-        QVERIFY(!form.udpLink().isSetUp());
+        QVERIFY(!vmx::test::udpLink(form).isSetUp());
         QCOMPARE(vmx::test::serialLink(form).objectName(), QStringLiteral("MSComm1"));
-        QCOMPARE(form.udpLink().objectName(), QStringLiteral("Winsock1"));
+        QCOMPARE(vmx::test::udpLink(form).objectName(), QStringLiteral("Winsock1"));
         // The timer is enabled with interval 0: it does not fire until SEND gives it a period.
-        QVERIFY(!form.exchange().watchdog().isRunning());
-        QVERIFY(!form.exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::watchdog(form).isRunning());
+        QVERIFY(!vmx::test::watchdog(form).isRunning());
         QVERIFY(fixture.record().messages.isEmpty());
     }
 
@@ -293,8 +293,9 @@ private slots:
         // A line far wider than the window stays one line; forty lines overflow its height.
         const QByteArray wide(400, 'W');
         for (int i = 0; i < 40; ++i)
-            fixture.form().messageWindow().appendLine(i == 0 ? wide : QByteArray::number(i));
-        fixture.form().messageWindow().flush();
+            vmx::test::messageWindow(fixture.form())
+                .appendLine(i == 0 ? wide : QByteArray::number(i));
+        vmx::test::messageWindow(fixture.form()).flush();
         QCOMPARE(text2->document()->blockCount(), 41);
         // The wide line is laid out as one line, as tall as a short one and wider than the view.
         const QTextBlock first = text2->document()->firstBlock();
@@ -324,14 +325,14 @@ private slots:
         MainForm& form = fixture.form();
         auto* outmessage = fixture.control<QLineEdit>("outmessage");
         QVERIFY(outmessage->isReadOnly());
-        form.messageWindow().appendLine("12.5");
-        form.messageWindow().appendLine("ACK");
+        vmx::test::messageWindow(form).appendLine("12.5");
+        vmx::test::messageWindow(form).appendLine("ACK");
         outmessage->setText(QStringLiteral("7 30 31 52 44 46 45 3"));
 
         QWidget* box = fixture.control<QWidget>(name.toLatin1().constData());
         auto text = [&] {
             return name == QLatin1String("outmessage") ? outmessage->text()
-                                                       : form.messageWindow().text();
+                                                       : vmx::test::messageWindow(form).text();
         };
         const QString before = text();
         QVERIFY(!before.isEmpty());

@@ -120,7 +120,7 @@ private slots:
         QCOMPARE(chosenOptions(fixture.form()), chosenAfter);
         // Choosing never touches a link and never says anything.
         QVERIFY(!vmx::test::serialLink(fixture.form()).isOpen());
-        QVERIFY(!fixture.form().udpLink().isSetUp());
+        QVERIFY(!vmx::test::udpLink(fixture.form()).isSetUp());
         QVERIFY(fixture.record().messages.isEmpty());
     }
 

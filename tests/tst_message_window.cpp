@@ -1,13 +1,16 @@
 // The message window under a flood: it keeps the newest lines within its bounds, and what it
 // lists is exactly the bytes received in them.
 #include "app/message_window.h"
+#include "support/loopback_peer.h"
 #include "support/window_fixture.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 
@@ -30,12 +33,49 @@ protected:
     }
 };
 
-// A full reply whose payload is `payload` (no SEND has run, so no command is echoed).
+// A full reply whose payload is `payload` (the SEND that set the link up had no command, so
+// none is echoed).
 QByteArray replyWith(const QByteArray& payload) {
     return "\x07"
            "02" +
            payload + "xy\x03";
 }
+
+// A started window whose UDP link a SEND without a command has set up (the SEND fails on the
+// empty command and sends nothing), and a device on 127.0.0.1 whose datagrams reach the
+// window's port 5000 as any device's do.
+class UdpWindow : public WindowFixture {
+public:
+    bool start() {
+        if (!WindowFixture::start() || !device_.bound)
+            return false;
+        click("Option9");
+        box("Text3")->setText(vmx::test::kLoopbackText);
+        box("Text4")->setText(device_.portText());
+        box("xxx")->clear();
+        click("Command1");
+        return vmx::test::udpLink(form()).isSetUp();
+    }
+
+    // Each reply as one datagram; after every 500 the window takes them all before more go, so
+    // that none is dropped from a full receive buffer. False when some never arrive.
+    bool deliver(const QList<QByteArray>& replies) {
+        QSignalSpy taken(&form().exchange(), &vmx::Exchange::received);
+        for (qsizetype i = 0; i < replies.size(); ++i) {
+            if (!device_.answer(replies[i]))
+                return false;
+            if ((i + 1) % 500 == 0 || i + 1 == replies.size()) {
+                if (!QTest::qWaitFor([&] { return taken.size() == i + 1; }, 5000))
+                    return false;
+            }
+        }
+        return true;
+    }
+    bool deliver(const QByteArray& reply) { return deliver(QList<QByteArray>{reply}); }
+
+private:
+    vmx::test::LoopbackPeer device_;
+};
 
 } // namespace
 
@@ -44,15 +84,14 @@ class TestMessageWindow : public QObject {
 private slots:
     // Through the window's receive path: the oldest lines go, the newest stay in order.
     void keepsTheNewestLines() {
-        WindowFixture fx;
+        UdpWindow fx;
         QVERIFY(fx.start());
         constexpr int kKept = MessageWindow::Limits{}.lines;
         constexpr int kSent = kKept + 77;
-        for (int i = 0; i < kSent; ++i) {
-            fx.form().datagramReceived(replyWith("#" + QByteArray::number(i)));
-            if (i % 2000 == 0)
-                QCoreApplication::processEvents();
-        }
+        QList<QByteArray> replies;
+        for (int i = 0; i < kSent; ++i)
+            replies << replyWith("#" + QByteArray::number(i));
+        QVERIFY(fx.deliver(replies));
         const QStringList lines = fx.messageText().split(QStringLiteral("\r\n"));
         QCOMPARE(lines.size(), kKept + 1); // after the last CR LF: nothing
         QCOMPARE(lines.front(), QStringLiteral("#77"));
@@ -154,15 +193,13 @@ private slots:
     // is shown shortened, read back whole, and Ctrl+A, Ctrl+C copies every line whole as plain
     // text only. The copy is the window at the time of the copy, however many lines come after.
     void copiesLongLinesWhole() {
-        WindowFixture fx;
+        UdpWindow fx;
         QVERIFY(fx.start());
         QByteArray payload(60'000, 'L');
         payload[0] = '\x1b';
         payload[59'999] = char(0xE9);
-        fx.form().datagramReceived(replyWith("12.5"));
-        fx.form().datagramReceived(replyWith(payload));
-        fx.form().datagramReceived(replyWith("x\r\ny"));
-        fx.form().messageWindow().flush();
+        QVERIFY(fx.deliver({replyWith("12.5"), replyWith(payload), replyWith("x\r\ny")}));
+        vmx::test::messageWindow(fx.form()).flush();
         const QString shownPayload =
             QChar(0x241B) + QString(59'998, QLatin1Char('L')) + QChar(0xE9);
         QCOMPARE(fx.messageText(), QStringLiteral("12.5\r\n") + QString::fromLatin1(payload) +
@@ -193,8 +230,7 @@ private slots:
         // The copy of the whole window stays as it was while a flood pushes its lines out.
         QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
-        for (int i = 0; i < MessageWindow::Limits{}.lines + 10; ++i)
-            fx.form().datagramReceived(QByteArrayLiteral("\x06"));
+        QVERIFY(fx.deliver(QList<QByteArray>(MessageWindow::Limits{}.lines + 10, "\x06")));
         QCOMPARE(fx.messageText().count(QStringLiteral("ACK")), MessageWindow::Limits{}.lines);
         QCOMPARE(QGuiApplication::clipboard()->text(), copied);
     }
@@ -203,7 +239,7 @@ private slots:
     // look the same); once they do not, it tracks them exactly as a plain text box's bar does,
     // and a click in its groove pages the same way.
     void verticalBarTracksTheLines() {
-        WindowFixture fx;
+        UdpWindow fx;
         QVERIFY(fx.start());
         auto* view = fx.control<QPlainTextEdit>("Text2");
         QScrollBar* bar = view->verticalScrollBar();
@@ -213,17 +249,19 @@ private slots:
         auto* barPaints = new PaintCounter(bar);
         auto* linePaints = new PaintCounter(view->viewport());
 
-        fx.form().datagramReceived(replyWith("12.5"));
+        QVERIFY(fx.deliver(replyWith("12.5")));
         QTRY_VERIFY(linePaints->count > 0);
-        fx.form().datagramReceived(replyWith("13.5"));
+        QVERIFY(fx.deliver(replyWith("13.5")));
         QTRY_VERIFY(linePaints->count > 1);
         QCoreApplication::processEvents();
         QCOMPARE(barPaints->count, 0);
         QCOMPARE(bar->maximum(), 0);
 
+        QList<QByteArray> replies;
         for (int i = 0; i < 300; ++i)
-            fx.form().datagramReceived(replyWith("#" + QByteArray::number(i)));
-        fx.form().messageWindow().flush();
+            replies << replyWith("#" + QByteArray::number(i));
+        QVERIFY(fx.deliver(replies));
+        vmx::test::messageWindow(fx.form()).flush();
         QTRY_VERIFY(barPaints->count > 0);
 
         QPlainTextEdit plain;

@@ -20,7 +20,7 @@
 
 using namespace std::chrono_literals;
 using vmx::MainForm;
-using vmx::MainFormSeams;
+using vmx::MainFormWaysOut;
 using vmx::ReplyWatchdog;
 using vmx::SerialLink;
 using vmx::test::kDefaultFrame;
@@ -41,7 +41,7 @@ public:
         : WindowFixture(replyTimeout) {}
 
     PtyPair device;
-    QSignalSpy expiries{&form().exchange().watchdog(), &ReplyWatchdog::expired};
+    QSignalSpy expiries{&vmx::test::watchdog(form()), &ReplyWatchdog::expired};
 
     bool start() {
         if (!device.isValid() || !device.linkAs(1) || !WindowFixture::start())
@@ -137,19 +137,19 @@ private slots:
         QVERIFY(w.answered("\x15", QStringLiteral("NAK\r\n")));
 
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
-        QVERIFY(w.form().exchange().watchdog().isRunning());
+        QVERIFY(vmx::test::watchdog(w.form()).isRunning());
         QByteArray collected;
         for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
             QVERIFY(w.device.writeMaster(pieces[i]));
             collected += pieces[i];
             QTRY_COMPARE(w.rxBuffer(), collected);
             QCOMPARE(w.messageText(), QStringLiteral("NAK\r\n"));
-            QVERIFY(w.form().exchange().watchdog().isRunning());
+            QVERIFY(vmx::test::watchdog(w.form()).isRunning());
         }
         QVERIFY(w.device.writeMaster(pieces.back()));
         QTRY_COMPARE(w.messageText(), QStringLiteral("NAK\r\n") + line + QStringLiteral("\r\n"));
         QCOMPARE(w.rxBuffer(), QByteArray());
-        QVERIFY(!w.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
         QVERIFY(w.messages().isEmpty());
         QCOMPARE(w.device.drainMaster(), QByteArray());
     }
@@ -228,21 +228,21 @@ private slots:
     }
 
     void productionWatchdogPeriodIs4000ms() {
-        QCOMPARE(MainFormSeams{}.replyTimeout, 4000ms);
+        QCOMPARE(MainFormWaysOut{}.replyTimeout, 4000ms);
 
         ScratchDir dir;
         QVERIFY(dir.isValid());
         PtyPair device;
         QVERIFY(device.isValid() && device.linkAs(1));
         SeamRecord record; // the program's period; only the message boxes are recorded
-        MainForm form(vmx::test::recordingSeams(record, MainFormSeams{}.replyTimeout));
-        QVERIFY(!form.exchange().watchdog().isRunning());
+        MainForm form(vmx::test::recordingSeams(record, MainFormWaysOut{}.replyTimeout));
+        QVERIFY(!vmx::test::watchdog(form).isRunning());
 
         form.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
         QCOMPARE(device.readMaster(int(kDefaultFrame.size())), kDefaultFrame);
-        QVERIFY(form.exchange().watchdog().isRunning());
+        QVERIFY(vmx::test::watchdog(form).isRunning());
         QVERIFY(device.writeMaster("\x06"));
-        QTRY_VERIFY(!form.exchange().watchdog().isRunning());
+        QTRY_VERIFY(!vmx::test::watchdog(form).isRunning());
         QVERIFY(record.messages.isEmpty());
     }
 
@@ -275,7 +275,7 @@ private slots:
         QCOMPARE(w.box("outmessage")->text(), outmessage);
         QCOMPARE(w.form().exchange().state().commandLength, 2.0f);
         QVERIFY(vmx::test::serialLink(w.form()).isOpen());
-        QVERIFY(!w.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
 
         // The rest of the reply still comes through and is shown.
         QVERIFY(w.device.writeMaster("D12.5xy\x03"));
@@ -301,10 +301,10 @@ private slots:
         SerialWindow w(period);
         QVERIFY(w.start());
         QCOMPARE(w.sendAndRead(), kDefaultFrame);
-        QVERIFY(w.form().exchange().watchdog().isRunning());
+        QVERIFY(vmx::test::watchdog(w.form()).isRunning());
         QVERIFY(w.device.writeMaster(answer));
         QTRY_COMPARE(w.messageText(), line + QStringLiteral("\r\n"));
-        QVERIFY(!w.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
         QVERIFY(!w.expiries.wait(int(period.count() * 3 / 2)));
         QVERIFY(w.messages().isEmpty());
     }
@@ -334,13 +334,13 @@ private slots:
         QVERIFY(w.start());
         if (armedBefore) {
             QCOMPARE(w.sendAndRead(), kDefaultFrame);
-            QVERIFY(w.form().exchange().watchdog().isRunning());
+            QVERIFY(vmx::test::watchdog(w.form()).isRunning());
         }
 
         w.sendWith(address, port);
         QCOMPARE(w.messages(), QStringList{kComPortError});
         QCOMPARE(w.device.drainMaster(), QByteArray());
-        QCOMPARE(w.form().exchange().watchdog().isRunning(), armedBefore);
+        QCOMPARE(vmx::test::watchdog(w.form()).isRunning(), armedBefore);
         if (armedBefore) {
             QVERIFY(w.expiries.wait(int(4 * period.count())));
             QCOMPARE(w.messages(), (QStringList{kComPortError, kCommunicationFail}));
@@ -400,7 +400,7 @@ private slots:
         QCOMPARE(back.readMaster(int(kDefaultFrame.size())), kDefaultFrame);
         QVERIFY(back.writeMaster("\x15"));
         QTRY_COMPARE(w.messageText(), QStringLiteral("ACK\r\nNAK\r\n"));
-        QVERIFY(!w.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
         QCOMPARE(w.messages(), expected);
         QVERIFY(vmx::test::serialLink(w.form()).isOpen());
     }
@@ -409,7 +409,7 @@ private slots:
         constexpr auto period = 100ms;
         SerialWindow w(period);
         QVERIFY(w.start());
-        QVERIFY(!w.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
         QVERIFY(!w.expiries.wait(int(5 * period.count())));
         QVERIFY(w.messages().isEmpty());
     }

@@ -1,6 +1,7 @@
 #include "links/serial_link.h"
 #include "support/four_ports.h"
 #include "support/frame_bytes.h"
+#include "support/object_tree.h"
 #include "support/prepared_now.h"
 
 #include <QFile>
@@ -145,7 +146,7 @@ private slots:
         // The speed as the driver holds it; a pseudo-terminal forces 8 data bits without
         // parity in its termios, so the framing is read back from the open port itself.
         QCOMPARE(uint(outputSpeed(ports, portNumber)), speed);
-        const QSerialPort& port = link.port();
+        const QSerialPort& port = vmx::test::partOf<QSerialPort>(link);
         QCOMPARE(port.baudRate(), baud);
         QCOMPARE(int(port.parity()), parity);
         QCOMPARE(int(port.dataBits()), dataBits);
@@ -184,7 +185,7 @@ private slots:
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
-        QSignalSpy closing(&link.port(), &QIODevice::aboutToClose);
+        QSignalSpy closing(&vmx::test::partOf<QSerialPort>(link), &QIODevice::aboutToClose);
         QVERIFY(closing.isValid());
 
         QVERIFY(vmx::test::preparedNow(link, target(0, 3, 1)));
@@ -246,12 +247,12 @@ private slots:
         keep.serialPort = 2;
         QVERIFY(vmx::test::preparedNow(link, keep));
         QCOMPARE(uint(outputSpeed(ports, 2)), uint(B9600));
-        QCOMPARE(link.port().parity(), QSerialPort::NoParity);
+        QCOMPARE(vmx::test::partOf<QSerialPort>(link).parity(), QSerialPort::NoParity);
         QVERIFY(vmx::test::preparedNow(link, target(0, 0, 0)));
         QVERIFY(vmx::test::preparedNow(link, keep));
         QCOMPARE(uint(outputSpeed(ports, 2)), uint(B1200));
-        QCOMPARE(link.port().parity(), QSerialPort::EvenParity);
-        QCOMPARE(link.port().dataBits(), QSerialPort::Data7);
+        QCOMPARE(vmx::test::partOf<QSerialPort>(link).parity(), QSerialPort::EvenParity);
+        QCOMPARE(vmx::test::partOf<QSerialPort>(link).dataBits(), QSerialPort::Data7);
         QCOMPARE(carried(link, ports, 2, kDefaultFrame), kDefaultFrame);
     }
 
@@ -261,7 +262,7 @@ private slots:
         FourPorts ports;
         QVERIFY(ports.isValid());
         SerialLink link;
-        QSignalSpy closing(&link.port(), &QIODevice::aboutToClose);
+        QSignalSpy closing(&vmx::test::partOf<QSerialPort>(link), &QIODevice::aboutToClose);
         QSignalSpy lost(&link, &SerialLink::lost);
         vmx::SerialTarget kept = target(0, 3, 1);
         kept.keepOpen = true;
@@ -336,7 +337,7 @@ private slots:
         SerialLink link;
         QSignalSpy received(&link, &SerialLink::bytesArrived);
         QSignalSpy lost(&link, &SerialLink::lost);
-        QSignalSpy errors(&link.port(), &QSerialPort::errorOccurred);
+        QSignalSpy errors(&vmx::test::partOf<QSerialPort>(link), &QSerialPort::errorOccurred);
         QVERIFY(vmx::test::preparedNow(link, target(0, 3, 1)));
         ports.pty(1).closeMaster();
         if (reopenBeforeTheClose) {

@@ -686,42 +686,40 @@ private slots:
         COMPARE_SETTINGS(back, s);
     }
 
-    void buttonForFileCode_data() {
+    // The index in kOptionCodes; the window's option buttons come in the same order.
+    void optionForFileCode_data() {
         QTest::addColumn<vmx::OptionGroup>("group");
         QTest::addColumn<float>("code");
-        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("option");
         using G = vmx::OptionGroup;
-        QTest::newRow("port 1") << G::Port << 1.0f << "Option1";
-        QTest::newRow("port 2") << G::Port << 2.0f << "Option2";
-        QTest::newRow("port 3") << G::Port << 3.0f << "Option3";
-        QTest::newRow("port 4") << G::Port << 4.0f << "Option4";
-        QTest::newRow("port 99 is udp") << G::Port << 99.0f << "Option9";
-        QTest::newRow("port 7") << G::Port << 7.0f << "";
-        QTest::newRow("port 1.5") << G::Port << 1.5f << "";
-        QTest::newRow("port -1") << G::Port << -1.0f << "";
-        QTest::newRow("port 0") << G::Port << 0.0f << "";
-        QTest::newRow("port 5 is not udp") << G::Port << 5.0f << "";
-        QTest::newRow("port just above 1") << G::Port << std::nextafter(1.0f, 2.0f) << "";
-        QTest::newRow("baud 1") << G::Baud << 1.0f << "Option5";
-        QTest::newRow("baud 4") << G::Baud << 4.0f << "Option8";
-        QTest::newRow("baud 99") << G::Baud << 99.0f << "";
-        QTest::newRow("baud 0") << G::Baud << 0.0f << "";
-        QTest::newRow("format 0") << G::Format << 0.0f << "Option10";
-        QTest::newRow("format -0") << G::Format << -0.0f << "Option10";
-        QTest::newRow("format 1") << G::Format << 1.0f << "Option11";
-        QTest::newRow("format 2") << G::Format << 2.0f << "";
-        QTest::newRow("format 0.5") << G::Format << 0.5f << "";
-        QTest::newRow("format nan") << G::Format << std::numeric_limits<float>::quiet_NaN() << "";
+        QTest::newRow("port 1") << G::Port << 1.0f << 0;
+        QTest::newRow("port 2") << G::Port << 2.0f << 1;
+        QTest::newRow("port 3") << G::Port << 3.0f << 2;
+        QTest::newRow("port 4") << G::Port << 4.0f << 3;
+        QTest::newRow("port 99 is udp") << G::Port << 99.0f << 4;
+        QTest::newRow("port 7") << G::Port << 7.0f << -1;
+        QTest::newRow("port 1.5") << G::Port << 1.5f << -1;
+        QTest::newRow("port -1") << G::Port << -1.0f << -1;
+        QTest::newRow("port 0") << G::Port << 0.0f << -1;
+        QTest::newRow("port 5 is not udp") << G::Port << 5.0f << -1;
+        QTest::newRow("port just above 1") << G::Port << std::nextafter(1.0f, 2.0f) << -1;
+        QTest::newRow("baud 1") << G::Baud << 1.0f << 5;
+        QTest::newRow("baud 4") << G::Baud << 4.0f << 8;
+        QTest::newRow("baud 99") << G::Baud << 99.0f << -1;
+        QTest::newRow("baud 0") << G::Baud << 0.0f << -1;
+        QTest::newRow("format 0") << G::Format << 0.0f << 9;
+        QTest::newRow("format -0") << G::Format << -0.0f << 9;
+        QTest::newRow("format 1") << G::Format << 1.0f << 10;
+        QTest::newRow("format 2") << G::Format << 2.0f << -1;
+        QTest::newRow("format 0.5") << G::Format << 0.5f << -1;
+        QTest::newRow("format nan") << G::Format << std::numeric_limits<float>::quiet_NaN() << -1;
     }
 
-    void buttonForFileCode() {
+    void optionForFileCode() {
         QFETCH(vmx::OptionGroup, group);
         QFETCH(float, code);
-        QFETCH(QString, button);
-        const int found = vmx::buttonForFileCode(group, code);
-        QCOMPARE(found < 0 ? QString()
-                           : QString::fromLatin1(vmx::kOptionButtons[size_t(found)].objectName),
-                 button);
+        QFETCH(int, option);
+        QCOMPARE(vmx::optionForFileCode(group, code), option);
     }
 };
 

@@ -174,8 +174,8 @@ private slots:
 
         // Nothing is opened at start-up, and the chosen port button has the focus.
         QVERIFY(!vmx::test::serialLink(fx.form()).isOpen());
-        QVERIFY(!fx.form().udpLink().isSetUp());
-        QVERIFY(!fx.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::udpLink(fx.form()).isSetUp());
+        QVERIFY(!vmx::test::watchdog(fx.form()).isRunning());
         QTRY_COMPARE(QApplication::focusWidget(), fx.control<QWidget>("Option1"));
         QCOMPARE(fx.record().endCount, 0);
     }
@@ -221,7 +221,7 @@ private slots:
         fx.box("xxx")->setText(QStringLiteral("WR"));
         fx.box("Text4")->setText(QStringLiteral("6123"));
         fx.control<QAction>("help_about")->trigger();
-        QVERIFY(fx.form().infobox() && fx.form().infobox()->isVisible());
+        QVERIFY(vmx::test::infobox() && vmx::test::infobox()->isVisible());
 
         QVERIFY(leaveThroughExit(fx, how));
         QCOMPARE(fx.record().endCount, 1);
@@ -229,7 +229,7 @@ private slots:
         const QByteArray saved =
             iniFile("99", "2", "2", "WR", defaultIpAddress().toLatin1(), "6123", "1");
         QCOMPARE(readFile(kIniName), saved);
-        QVERIFY(!fx.form().infobox() || !fx.form().infobox()->isVisible());
+        QVERIFY(!vmx::test::infobox() || !vmx::test::infobox()->isVisible());
         QCOMPARE(filesBesideTheLinks(fx), QStringList{kIniName});
 
         // The run has ended: whatever still reaches EXIT writes nothing and ends nothing again.
@@ -254,13 +254,13 @@ private slots:
         fx.box("Text1")->setText(QStringLiteral("42"));
         if (aboutOpen) {
             fx.control<QAction>("help_about")->trigger();
-            QVERIFY(fx.form().infobox() && fx.form().infobox()->isVisible());
+            QVERIFY(vmx::test::infobox() && vmx::test::infobox()->isVisible());
         }
         QVERIFY(fx.form().close());
         QCOMPARE(fx.record().endCount, 1);
         QVERIFY(fx.record().messages.isEmpty());
         QCOMPARE(readFile(kIniName), defaultsFile());
-        QVERIFY(!fx.form().infobox() || !fx.form().infobox()->isVisible());
+        QVERIFY(!vmx::test::infobox() || !vmx::test::infobox()->isVisible());
     }
 
     void exitStopsAnArmedWatchdog() {
@@ -269,14 +269,14 @@ private slots:
         PtyPair device;
         QVERIFY(device.isValid() && device.linkAs(1));
         QVERIFY(fx.start());
-        QSignalSpy expiries(&fx.form().exchange().watchdog(), &ReplyWatchdog::expired);
+        QSignalSpy expiries(&vmx::test::watchdog(fx.form()), &ReplyWatchdog::expired);
         fx.click("Command1");
         QCOMPARE(device.readMaster(8).size(), 8);
-        QVERIFY(fx.form().exchange().watchdog().isRunning());
+        QVERIFY(vmx::test::watchdog(fx.form()).isRunning());
 
         QTest::mouseClick(fx.control<QPushButton>("exitgomb"), Qt::LeftButton);
         QCOMPARE(fx.record().endCount, 1);
-        QVERIFY(!fx.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::watchdog(fx.form()).isRunning());
         QVERIFY(!expiries.wait(int(period.count() * 3 / 2)));
         QVERIFY(fx.record().messages.isEmpty());
     }
@@ -453,7 +453,7 @@ private slots:
         QVERIFY(fx.start());
         fx.click("Command1");
         QCOMPARE(device.readMaster(8).size(), 8);
-        QVERIFY(fx.form().exchange().watchdog().isRunning());
+        QVERIFY(vmx::test::watchdog(fx.form()).isRunning());
         QVERIFY(QFile::remove(kIniName));
         QVERIFY(QDir().mkdir(kIniName));
 
@@ -464,7 +464,7 @@ private slots:
         QCOMPARE(boxes.texts().size(), 1);
         QVERIFY2(boxes.texts().front().contains(kIniName), qPrintable(boxes.texts().front()));
         QCOMPARE(fx.record().endCount, 1);
-        QVERIFY(!fx.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::watchdog(fx.form()).isRunning());
         QCOMPARE(fx.messageText(), QString());
         QCOMPARE(fx.rxBuffer(), QByteArray());
     }

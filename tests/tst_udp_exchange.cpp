@@ -55,7 +55,7 @@ public:
     // Clicks SEND only when the datagram can go nowhere but to this machine: the socket is
     // already aimed at 127.0.0.1, or it is still closed and the address box says 127.0.0.1.
     bool send() {
-        const vmx::UdpLink& udp = form().udpLink();
+        const vmx::UdpLink& udp = vmx::test::udpLink(form());
         const bool safe =
             udp.isSetUp() ? udp.remoteHost() == kLoopback : box("Text3")->text() == kLoopbackText;
         if (!safe)
@@ -82,7 +82,7 @@ private slots:
         QVERIFY(w.start());
         QCOMPARE(vmx::test::portSelect(w.form()), 99.0f);
         QCOMPARE(vmx::test::ipFieldsShown(w.form()), 4);
-        QVERIFY(!w.form().udpLink().isSetUp());
+        QVERIFY(!vmx::test::udpLink(w.form()).isSetUp());
 
         QVERIFY(w.send());
         QVERIFY(w.messages().isEmpty());
@@ -92,13 +92,13 @@ private slots:
         QCOMPARE(datagram.senderPort(), int(kLocalUdpPort));
         QVERIFY(w.peer.quiet());
 
-        QVERIFY(w.form().udpLink().isSetUp());
-        QCOMPARE(w.form().udpLink().remoteHost(), kLoopback);
-        QCOMPARE(w.form().udpLink().remotePort(), w.peer.socket.localPort());
+        QVERIFY(vmx::test::udpLink(w.form()).isSetUp());
+        QCOMPARE(vmx::test::udpLink(w.form()).remoteHost(), kLoopback);
+        QCOMPARE(vmx::test::udpLink(w.form()).remotePort(), w.peer.socket.localPort());
         QCOMPARE(w.form().exchange().state().ipAddress, kLoopbackText);
         QCOMPARE(w.form().exchange().state().ipPort, w.peer.portText());
         QCOMPARE(w.box("outmessage")->text(), QStringLiteral("7 30 32 52 44 46 46 3"));
-        QVERIFY(w.form().exchange().watchdog().isRunning());
+        QVERIFY(vmx::test::watchdog(w.form()).isRunning());
         QVERIFY(!vmx::test::serialLink(w.form()).isOpen());
     }
 
@@ -115,7 +115,7 @@ private slots:
         QCOMPARE(w.form().exchange().state().ipPort, second.portText());
         QCOMPARE(w.peer.next().data(), kDefaultFrame);
         QVERIFY(second.quiet());
-        QCOMPARE(w.form().udpLink().remoteHost(), kLoopback);
+        QCOMPARE(vmx::test::udpLink(w.form()).remoteHost(), kLoopback);
 
         // A port text that is no number does no harm once the socket is set up.
         w.box("Text4")->setText(QStringLiteral("abc"));
@@ -136,13 +136,13 @@ private slots:
         w.box("Text3")->setText(QStringLiteral("unknown-device"));
         w.click("Command1");
         QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
-        QVERIFY(!w.form().udpLink().isSetUp());
+        QVERIFY(!vmx::test::udpLink(w.form()).isSetUp());
         QVERIFY(w.peer.quiet());
 
         w.box("Text3")->setText(QStringLiteral("field-device"));
         w.click("Command1");
         QCOMPARE(w.peer.next().data(), kDefaultFrame);
-        QCOMPARE(w.form().udpLink().remoteHost(), kLoopback);
+        QCOMPARE(vmx::test::udpLink(w.form()).remoteHost(), kLoopback);
         QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
         QCOMPARE(names.askedNames(), (QStringList{"unknown-device", "field-device"}));
         QCOMPARE(w.form().exchange().state().ipAddress, QStringLiteral("field-device"));
@@ -185,14 +185,14 @@ private slots:
         QCOMPARE(names.answered(), 0); // SEND gave up before the name server answered
         QVERIFY(sendMs >= std::chrono::milliseconds(vmx::kHostLookupLimit).count() - 100);
         QVERIFY2(longestHoldMs < 3000, "the window waited for the late answer");
-        QVERIFY(!w.form().udpLink().isSetUp());
-        QVERIFY(!w.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::udpLink(w.form()).isSetUp());
+        QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
 
         // The late answer changes nothing; the next SEND with an address works.
         names.release();
         QTRY_COMPARE(names.answered(), 1);
         QVERIFY(w.peer.quiet());
-        QVERIFY(!w.form().udpLink().isSetUp());
+        QVERIFY(!vmx::test::udpLink(w.form()).isSetUp());
         w.box("Text3")->setText(kLoopbackText);
         QVERIFY(w.send());
         QCOMPARE(w.peer.next().data(), kDefaultFrame);
@@ -206,8 +206,8 @@ private slots:
         QVERIFY(w.send());
         QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
         QVERIFY(w.peer.quiet());
-        QVERIFY(!w.form().udpLink().isSetUp());
-        QVERIFY(!w.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::udpLink(w.form()).isSetUp());
+        QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
         QCOMPARE(w.form().exchange().state().ipPort, QStringLiteral("abc"));
         QCOMPARE(w.box("outmessage")->text(), QString());
 
@@ -216,7 +216,7 @@ private slots:
         QVERIFY(w.send());
         QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
         QCOMPARE(w.peer.next().data(), kDefaultFrame);
-        QVERIFY(w.form().exchange().watchdog().isRunning());
+        QVERIFY(vmx::test::watchdog(w.form()).isRunning());
     }
 
     void localPortTakenFailsAndLeavesTheSocketClosed() {
@@ -228,9 +228,9 @@ private slots:
                                 QAbstractSocket::DontShareAddress));
             QVERIFY(w.send());
             QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
-            QVERIFY(!w.form().udpLink().isSetUp());
+            QVERIFY(!vmx::test::udpLink(w.form()).isSetUp());
             QVERIFY(w.peer.quiet());
-            QVERIFY(!w.form().exchange().watchdog().isRunning());
+            QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
         }
         QVERIFY(w.send());
         QCOMPARE(w.peer.next().data(), kDefaultFrame);
@@ -243,10 +243,10 @@ private slots:
         w.box("xxx")->clear();
         QVERIFY(w.send());
         QCOMPARE(w.messages(), QStringList{kUdpConnectionError});
-        QVERIFY(w.form().udpLink().isSetUp());
-        QCOMPARE(w.form().udpLink().remotePort(), w.peer.socket.localPort());
+        QVERIFY(vmx::test::udpLink(w.form()).isSetUp());
+        QCOMPARE(vmx::test::udpLink(w.form()).remotePort(), w.peer.socket.localPort());
         QCOMPARE(w.form().exchange().state().commandLength, 0.0f);
-        QVERIFY(!w.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
         QCOMPARE(w.box("outmessage")->text(), QString());
         QVERIFY(w.peer.quiet());
     }
@@ -257,7 +257,7 @@ private slots:
         QVERIFY(w.peer.answer("\x07"
                               "02RD12.5xy\x03"));
         QTRY_COMPARE(w.messageText(), QStringLiteral("12.5\r\n"));
-        QVERIFY(!w.form().exchange().watchdog().isRunning());
+        QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
 
         // Another sender, from another port, is heard the same way.
         Peer stranger;
@@ -332,7 +332,7 @@ private slots:
         w.click("Option1");
         QCOMPARE(vmx::test::portSelect(w.form()), 0.0f);
         QVERIFY(!w.box("Text3")->isVisible());
-        QVERIFY(w.form().udpLink().isSetUp());
+        QVERIFY(vmx::test::udpLink(w.form()).isSetUp());
         w.click("Command1");
         QCOMPARE(device.readMaster(int(kDefaultFrame.size())), kDefaultFrame);
         QVERIFY(w.peer.quiet());

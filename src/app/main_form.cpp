@@ -5,7 +5,6 @@
 #include "app/tab_chain.h"
 #include "exchange/request_choices.h"
 #include "links/link_kinds.h"
-#include "links/udp_link.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,9 +59,9 @@ QWidget* tabStopAfter(const std::vector<QWidget*>& order, const QWidget* window,
 
 } // namespace
 
-MainForm::MainForm(MainFormSeams seams, QWidget* parent)
-    : QMainWindow(parent), seams_(std::move(seams)),
-      exchange_(seams_.resolveHost, seams_.replyTimeout) {
+MainForm::MainForm(MainFormWaysOut waysOut, QWidget* parent)
+    : QMainWindow(parent), waysOut_(std::move(waysOut)),
+      exchange_(waysOut_.resolveHost, waysOut_.replyTimeout, this) {
     buildControls();
     messageWindow_ = new MessageWindow(messageView_, this);
     wireControls();
@@ -78,7 +77,7 @@ void MainForm::wireControls() {
         // and never when it is switched off.
         connect(optionButtons_[i], &QRadioButton::toggled, this, [this, i](bool chosen) {
             if (chosen)
-                optionChosen(kOptionButtons[i]);
+                optionChosen(kOptionButtons[i].meaning);
         });
         optionButtons_[i]->installEventFilter(this);
     }
@@ -110,15 +109,11 @@ void MainForm::wireControls() {
     // has just received it, which keeps it.
 }
 
-const UdpLink& MainForm::udpLink() const {
-    return static_cast<const UdpLink&>(exchange_.link(LinkKind::Udp));
-}
-
-void MainForm::optionChosen(const OptionButton& button) {
-    switch (button.group) {
+void MainForm::optionChosen(const OptionCode& choice) {
+    switch (choice.group) {
     case OptionGroup::Port: {
-        link_ = button.link;
-        serialPort_ = button.serialPort;
+        link_ = choice.link;
+        serialPort_ = choice.serialPort;
         // The IP address and port show for a link that reads them.
         const bool network = linkKind(link_).readsIpBoxes;
         for (QWidget* ipField :
@@ -128,10 +123,10 @@ void MainForm::optionChosen(const OptionButton& button) {
         break;
     }
     case OptionGroup::Baud:
-        baud_ = button.baud;
+        baud_ = choice.baud;
         break;
     case OptionGroup::Format:
-        format_ = button.format;
+        format_ = choice.format;
         break;
     }
 }
@@ -155,14 +150,6 @@ LinkChoices MainForm::linkChoices() const {
     choices.commandText = commandBox_->text();
     choices.addressText = addressBox_->text();
     return choices;
-}
-
-void MainForm::serialReceived(const QByteArray& chunk) {
-    exchange_.receive(LinkKind::Serial, chunk);
-}
-
-void MainForm::datagramReceived(const QByteArray& payload) {
-    exchange_.receive(LinkKind::Udp, payload);
 }
 
 void MainForm::showAbout() {
@@ -198,7 +185,7 @@ void MainForm::endRun() {
     stopExchange();
     if (infobox_)
         infobox_->close();
-    seams_.endProgram();
+    waysOut_.endProgram();
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {
@@ -209,7 +196,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
 }
 
 void MainForm::showMessage(const QString& text) {
-    seams_.showMessage(this, text);
+    waysOut_.showMessage(this, text);
 }
 
 void MainForm::focusFirstTabStop() {

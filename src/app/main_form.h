@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/infobox.h"
-#include "app/seams.h"
+#include "app/option_buttons.h"
+#include "app/ways_out.h"
 #include "exchange/exchange.h"
 #include "exchange/request_choices.h"
-#include "settings/option_codes.h"
 #include "settings/settings_codec.h"
 
 #include <QMainWindow>
@@ -26,14 +26,13 @@ class QRadioButton;
 namespace vmx {
 
 class MessageWindow;
-class UdpLink;
 
 // The main window. It owns the settings, the controls and the exchange; SEND hands the
 // exchange a request made of the boxes and the option buttons, and shows what it reports.
 class MainForm : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainForm(MainFormSeams seams = {}, QWidget* parent = nullptr);
+    explicit MainForm(MainFormWaysOut waysOut = {}, QWidget* parent = nullptr);
     ~MainForm() override;
 
     // Start-up before the window is shown: creates the settings file if missing, reads it and
@@ -49,17 +48,8 @@ public:
     ExchangeRequest sendRequest() const;
     LinkChoices linkChoices() const;
 
-    // Seams for tests and benchmarks.
+    // The exchange, for the event log to follow.
     const Exchange& exchange() const { return exchange_; }
-    const UdpLink& udpLink() const;
-    MessageWindow& messageWindow() { return *messageWindow_; }
-    Infobox* infobox() const { return infobox_; }
-
-public slots:
-    // Seams for benchmarks: bytes handled as if the serial port or the UDP socket had received
-    // them.
-    void serialReceived(const QByteArray& chunk);
-    void datagramReceived(const QByteArray& payload);
 
 protected:
     bool focusNextPrevChild(bool next) override;
@@ -69,7 +59,7 @@ protected:
 private:
     void buildControls();
     void wireControls();
-    void optionChosen(const OptionButton& button);
+    void optionChosen(const OptionCode& choice);
     void send();
     void showAbout();
     void exitWithSave();
@@ -78,7 +68,7 @@ private:
     void endRun();
     void showMessage(const QString& text);
 
-    MainFormSeams seams_;
+    MainFormWaysOut waysOut_;
 
     // The choices of the option buttons: COM1 and 1200 baud until a button says otherwise. The
     // format is none while the settings file holds a code no button has; the port then keeps

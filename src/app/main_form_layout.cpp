@@ -133,12 +133,12 @@ void MainForm::buildControls() {
     formatFrame_ = frame(client, "Frame3", "Format", twipRect(4800, 3120, 3015, 615));
 
     for (std::size_t i = 0; i < kOptionButtons.size(); ++i) {
-        const OptionButton& meaning = kOptionButtons[i];
+        const OptionButton& option = kOptionButtons[i];
         QGroupBox* const frames[] = {portFrame_, baudFrame_, formatFrame_};
         const auto& [left, top, width, height] = kOptionPlaces[i];
-        optionButtons_[i] =
-            named(new QRadioButton(QLatin1String(meaning.caption), frames[int(meaning.group)]),
-                  meaning.objectName, twipRect(left, top, width, height));
+        optionButtons_[i] = named(
+            new QRadioButton(QLatin1String(option.caption), frames[int(option.meaning.group)]),
+            option.objectName, twipRect(left, top, width, height));
     }
 
     sendButton_ = button(client, "Command1", "SEND", twipRect(9840, 2520, 1335, 495));

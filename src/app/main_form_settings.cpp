@@ -42,8 +42,8 @@ bool MainForm::loadSettings() {
     const bool loaded = bytes && decodeSettings(*bytes, settings_) && textsFitTheBoxes(settings_);
     // SEND takes the format from the file itself, even from one that failed to load after it,
     // and even a code no button has (the port then keeps its line settings).
-    const int format = buttonForFileCode(OptionGroup::Format, settings_.comFormat);
-    format_ = format < 0 ? std::nullopt : std::optional(kOptionButtons[size_t(format)].format);
+    const int format = optionForFileCode(OptionGroup::Format, settings_.comFormat);
+    format_ = format < 0 ? std::nullopt : std::optional(kOptionCodes[size_t(format)].format);
     if (!loaded) {
         // Values read before the failure stay read; no control is touched.
         showMessage(kIniLoadError);
@@ -54,7 +54,7 @@ bool MainForm::loadSettings() {
     for (const auto& [group, code] : {std::pair{OptionGroup::Port, settings_.iniPort},
                                       std::pair{OptionGroup::Baud, settings_.iniBaud},
                                       std::pair{OptionGroup::Format, settings_.comFormat}})
-        if (const int button = buttonForFileCode(group, code); button >= 0)
+        if (const int button = optionForFileCode(group, code); button >= 0)
             optionButtons_[size_t(button)]->setChecked(true);
 
     commandBox_->setText(settings_.iniCommand);
@@ -69,7 +69,7 @@ void MainForm::saveSettings() {
     float* const codes[] = {&settings_.iniPort, &settings_.iniBaud, &settings_.comFormat};
     for (std::size_t i = 0; i < kOptionButtons.size(); ++i)
         if (optionButtons_[i]->isChecked())
-            *codes[int(kOptionButtons[i].group)] = kOptionButtons[i].fileCode;
+            *codes[int(kOptionCodes[i].group)] = kOptionCodes[i].fileCode;
     settings_.iniAddress = numericValue(addressBox_->text());
     settings_.iniCommand = commandBox_->text();
     settings_.ipAddress = ipAddressBox_->text();

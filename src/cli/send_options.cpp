@@ -90,10 +90,10 @@ constexpr int kHighestAddress = 2079;
 const QRegularExpression kComPort(QStringLiteral("^COM([1-4])$"),
                                   QRegularExpression::CaseInsensitiveOption);
 
-// The index of the port button of a kind in kOptionButtons, -1 when none stands for it.
+// The index of the port code of a kind in kOptionCodes, -1 when none stands for it.
 int portButtonOf(LinkKind kind) {
-    for (std::size_t i = 0; i < kOptionButtons.size(); ++i)
-        if (kOptionButtons[i].group == OptionGroup::Port && kOptionButtons[i].link == kind)
+    for (std::size_t i = 0; i < kOptionCodes.size(); ++i)
+        if (kOptionCodes[i].group == OptionGroup::Port && kOptionCodes[i].link == kind)
             return int(i);
     return -1;
 }
@@ -157,9 +157,9 @@ bool readPort(const QString& text, CommandLine& line) {
 
 // The button the window ends up with: the command line's, else the one the stored code
 // chooses; nullptr when the code matches none (the window then chooses none).
-const OptionButton* chosenButton(std::optional<int> fromLine, OptionGroup group, float code) {
-    const int index = fromLine.value_or(buttonForFileCode(group, code));
-    return index < 0 ? nullptr : &kOptionButtons[std::size_t(index)];
+const OptionCode* chosenButton(std::optional<int> fromLine, OptionGroup group, float code) {
+    const int index = fromLine.value_or(optionForFileCode(group, code));
+    return index < 0 ? nullptr : &kOptionCodes[std::size_t(index)];
 }
 
 } // namespace
@@ -419,19 +419,19 @@ PlanResult planSend(const CommandLine& line, const Settings& settings) {
     // With no button chosen the window stays at COM1 and 1200 baud, and the port keeps its line
     // settings.
     LinkChoices choices;
-    if (const OptionButton* port =
+    if (const OptionCode* port =
             chosenButton(line.portButton, OptionGroup::Port, settings.iniPort)) {
         choices.link = port->link;
         choices.serialPort = port->serialPort;
     }
     if (line.baud)
         choices.baud = *line.baud;
-    else if (const OptionButton* baud =
+    else if (const OptionCode* baud =
                  chosenButton(std::nullopt, OptionGroup::Baud, settings.iniBaud))
         choices.baud = baud->baud;
     if (line.format)
         choices.format = *line.format;
-    else if (const OptionButton* format =
+    else if (const OptionCode* format =
                  chosenButton(std::nullopt, OptionGroup::Format, settings.comFormat))
         choices.format = format->format;
     else

@@ -47,7 +47,7 @@ struct CommandLine {
 
     QString settingsPath; // --settings; empty: velmarixon.ini in the current folder, if any
 
-    // --port as the option button the window would have chosen (its index in kOptionButtons);
+    // --port as the option button the window would have chosen (its index in kOptionCodes);
     // a device path chooses COM1's button and names the device.
     std::optional<int> portButton;
     std::optional<BaudRate> baud;

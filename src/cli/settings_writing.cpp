@@ -6,13 +6,13 @@ namespace vmx {
 
 namespace {
 
-// The file code of the button of `group` that stands for `value` (a baud rate or a format).
+// The file code of `group` that stands for `value` (a baud rate or a format).
 template <typename Value>
-float fileCodeOf(OptionGroup group, Value value, Value OptionButton::*field) {
-    for (const OptionButton& button : kOptionButtons)
-        if (button.group == group && button.*field == value)
-            return button.fileCode;
-    return 0; // every value has its button
+float fileCodeOf(OptionGroup group, Value value, Value OptionCode::*field) {
+    for (const OptionCode& code : kOptionCodes)
+        if (code.group == group && code.*field == value)
+            return code.fileCode;
+    return 0; // every value has its code
 }
 
 } // namespace
@@ -25,11 +25,11 @@ SettingsResult settingsToWrite(const CommandLine& line, const Settings& settings
 
     Settings written = settings;
     if (line.portButton)
-        written.iniPort = kOptionButtons[std::size_t(*line.portButton)].fileCode;
+        written.iniPort = kOptionCodes[std::size_t(*line.portButton)].fileCode;
     if (line.baud)
-        written.iniBaud = fileCodeOf(OptionGroup::Baud, *line.baud, &OptionButton::baud);
+        written.iniBaud = fileCodeOf(OptionGroup::Baud, *line.baud, &OptionCode::baud);
     if (line.format)
-        written.comFormat = fileCodeOf(OptionGroup::Format, *line.format, &OptionButton::format);
+        written.comFormat = fileCodeOf(OptionGroup::Format, *line.format, &OptionCode::format);
     // As EXIT stores the address box: its numeric value.
     if (line.address)
         written.iniAddress = numericValue(*line.address);

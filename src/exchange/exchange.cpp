@@ -27,9 +27,11 @@ QString frameErrorText(FrameError error) {
 Exchange::Exchange(HostResolver resolveHost, std::chrono::milliseconds replyTimeout,
                    QObject* parent)
     : QObject(parent), watchdog_(replyTimeout) {
+    watchdog_.setParent(this);
     for (const LinkKindRow& row : linkKinds()) {
         const LinkKind kind = row.kind;
         links_[std::size_t(kind)] = row.make(resolveHost);
+        link(kind).setParent(this);
         link(kind).setObjectName(QLatin1String(row.objectName));
         connect(&link(kind), &Link::prepared, this,
                 [this, kind](bool ready) { linkPrepared(kind, ready); });

@@ -44,9 +44,12 @@ struct ExchangeState {
     QString ipPort;
 };
 
-// One SEND and its answer, over the link the request chooses. It owns both links, the exchange
+// One SEND and its answer, over the link the request chooses. It owns the links, the exchange
 // state, the reply collection and the watchdog, and reports through its signals only. Bytes
-// from either link feed the one collection, whichever link the last SEND used.
+// from any link feed the one collection, whichever link the last SEND used. The links and the
+// watchdog are its children in Qt's object tree (the links named as in the table of link
+// kinds), as the window's controls are the window's: what the links and the watchdog show of
+// themselves is found there, with no accessor of its own.
 class Exchange : public QObject {
     Q_OBJECT
 public:
@@ -77,13 +80,7 @@ public:
     // watchdog runs on.
     void setOwnAnswersOnly(bool only) { ownAnswersOnly_ = only; }
 
-    // Seam for tests and benchmarks: bytes handled as if `from` had received them.
-    void receive(LinkKind from, const QByteArray& bytes);
-
     const ExchangeState& state() const { return state_; }
-    // Seam for tests and benchmarks: the links and the watchdog.
-    Link& link(LinkKind kind) const { return *links_[std::size_t(kind)]; }
-    const ReplyWatchdog& watchdog() const { return watchdog_; }
 
 signals:
     void echoed(const QString& echo);
@@ -107,6 +104,9 @@ signals:
     void linkLost(vmx::LinkKind link);
 
 private:
+    Link& link(LinkKind kind) { return *links_[std::size_t(kind)]; }
+    // Bytes `from` has received.
+    void receive(LinkKind from, const QByteArray& bytes);
     void linkPrepared(LinkKind kind, bool ready);
     bool sendPrepared(const ExchangeRequest& request);
     bool fail(Link& link, const QString& detail);

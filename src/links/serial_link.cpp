@@ -35,6 +35,8 @@ QString serialPortPath(int portNumber) {
 }
 
 SerialLink::SerialLink(QObject* parent) : Link(parent) {
+    // A child in Qt's object tree, where the settings it was last opened with can be read.
+    port_.setParent(this);
     // The port reports received data as soon as one byte has arrived.
     connect(&port_, &QSerialPort::readyRead, this, &SerialLink::readWaiting);
     connect(&port_, &QSerialPort::errorOccurred, this, &SerialLink::portFailed);

@@ -41,8 +41,6 @@ public:
     QString failureDetail() const override { return failureDetail_; }
 
     bool isOpen() const { return port_.isOpen(); }
-    // Seam for tests: the port as it was last opened.
-    const QSerialPort& port() const { return port_; }
 
 private:
     bool open(const SerialTarget& target);

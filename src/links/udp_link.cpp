@@ -116,7 +116,6 @@ void UdpLink::readPendingDatagrams() {
         bytes += datagram.data().size();
         // An empty datagram delivers nothing, so it is passed over.
         if (!datagram.data().isEmpty()) {
-            emit datagramReceived(datagram.data());
             emit bytesArrived(datagram.data());
         }
     }

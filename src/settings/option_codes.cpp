@@ -2,10 +2,10 @@
 
 namespace vmx {
 
-int buttonForFileCode(OptionGroup group, float code) {
-    for (std::size_t i = 0; i < kOptionButtons.size(); ++i) {
+int optionForFileCode(OptionGroup group, float code) {
+    for (std::size_t i = 0; i < kOptionCodes.size(); ++i) {
         // Exact comparison on purpose: 1.5 or 7 in the file choose nothing.
-        if (kOptionButtons[i].group == group && kOptionButtons[i].fileCode == code)
+        if (kOptionCodes[i].group == group && kOptionCodes[i].fileCode == code)
             return int(i);
     }
     return -1;

@@ -1,18 +1,19 @@
 #include "support/window_fixture.h"
 
-#include "app/message_window.h"
 #include "settings/settings_file.h"
+#include "support/object_tree.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFile>
 #include <QLineEdit>
 #include <QTest>
 
 namespace vmx::test {
 
-MainFormSeams recordingSeams(SeamRecord& record, std::chrono::milliseconds replyTimeout,
-                             MessageBoxes boxes) {
-    MainFormSeams seams;
+MainFormWaysOut recordingSeams(SeamRecord& record, std::chrono::milliseconds replyTimeout,
+                               MessageBoxes boxes) {
+    MainFormWaysOut seams;
     if (boxes == MessageBoxes::Recorded)
         seams.showMessage = [&record](QWidget*, const QString& text) { record.messages << text; };
     seams.endProgram = [&record] { ++record.endCount; };
@@ -64,7 +65,7 @@ void WindowFixture::click(const char* objectName) const {
 }
 
 QString WindowFixture::messageText() const {
-    return form_->messageWindow().text();
+    return messageWindow(*form_).text();
 }
 
 const QByteArray& WindowFixture::rxBuffer() const {
@@ -87,11 +88,26 @@ float comFormat(const MainForm& form) {
 }
 
 const SerialLink& serialLink(const MainForm& form) {
-    return static_cast<const SerialLink&>(form.exchange().link(LinkKind::Serial));
+    return partOf<SerialLink>(form);
 }
 
 const UdpLink& udpLink(const MainForm& form) {
-    return form.udpLink();
+    return partOf<UdpLink>(form);
+}
+
+const ReplyWatchdog& watchdog(const MainForm& form) {
+    return partOf<ReplyWatchdog>(form);
+}
+
+MessageWindow& messageWindow(const MainForm& form) {
+    return partOf<MessageWindow>(form);
+}
+
+Infobox* infobox() {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<Infobox*>(window))
+            return box;
+    return nullptr;
 }
 
 } // namespace vmx::test

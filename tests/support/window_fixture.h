@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/infobox.h"
 #include "app/main_form.h"
+#include "app/message_window.h"
 #include "links/serial_link.h"
 #include "links/udp_link.h"
 #include "support/scratch_dir.h"
@@ -19,8 +21,13 @@ namespace vmx::test {
 float portSelect(const MainForm& form);
 float baudSelect(const MainForm& form);
 float comFormat(const MainForm& form);
+// The window's parts, found in its object tree (support/object_tree.h).
 const SerialLink& serialLink(const MainForm& form);
 const UdpLink& udpLink(const MainForm& form);
+const ReplyWatchdog& watchdog(const MainForm& form);
+MessageWindow& messageWindow(const MainForm& form);
+// The about box while one exists, shown or not: a window of its own.
+Infobox* infobox();
 
 // What the window said and did through its seams instead of blocking or ending the test.
 struct SeamRecord {
@@ -35,9 +42,9 @@ enum class MessageBoxes { Recorded, Shown };
 // message boxes. The watchdog period can be shortened here; the program's own value is
 // asserted separately. Host names are known to no one: no window test asks the system's
 // resolver, which would send a query off the machine.
-MainFormSeams recordingSeams(SeamRecord& record,
-                             std::chrono::milliseconds replyTimeout = kReplyTimeout,
-                             MessageBoxes boxes = MessageBoxes::Recorded);
+MainFormWaysOut recordingSeams(SeamRecord& record,
+                               std::chrono::milliseconds replyTimeout = kReplyTimeout,
+                               MessageBoxes boxes = MessageBoxes::Recorded);
 
 // A window started the way the program starts it, inside a scratch current directory in which
 // COM1..COM4 are links to nowhere, so no test ever reaches a real serial port.
@@ -78,7 +85,7 @@ public:
 private:
     ScratchDir dir_;
     SeamRecord record_;
-    MainFormSeams seams_;
+    MainFormWaysOut seams_;
     std::unique_ptr<MainForm> form_;
 };
 

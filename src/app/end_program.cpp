@@ -1,4 +1,4 @@
-#include "app/seams.h"
+#include "app/ways_out.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -23,7 +23,7 @@ void endProgramNow();
 
 // The window's only ways out to things a test must not block on or be ended by: message boxes,
 // the end of the program, the watchdog's period, and the look-up of host names.
-struct MainFormSeams {
+struct MainFormWaysOut {
     std::function<void(QWidget* owner, const QString& text)> showMessage = showModalMessage;
     std::function<void()> endProgram = endProgramNow;
     std::chrono::milliseconds replyTimeout = kReplyTimeout;
