@@ -8,8 +8,8 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 case "${1:-}" in
 "")
-    programs="velmarixon velmarixon-send velmarixon-device-sim"
-    what="the tool, velmarixon-send and the device simulator"
+    programs="velmarixon velmarixon-send velmarixon-device-sim velmarixon-trend"
+    what="the tool, velmarixon-send, the device simulator and velmarixon-trend"
     ;;
 --here)
     programs="velmarixon"
