@@ -124,7 +124,7 @@ int fileCase(const char* name, const QString& path, double targetSeconds, double
 int liveCase() {
     TrendModel model;
     RecordInput input(model);
-    const QStringList ports{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("10.0.0.17:6000")};
+    const QStringList ports{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("127.0.0.1:6000")};
     const qint64 history = 30 * 60 * 100;
     for (qint64 i = 0; i < history; ++i)
         input.feed(formatRecord(RecordFormat::Jsonl, record(i, 10, ports[i % 2])).toUtf8() + '\n');
