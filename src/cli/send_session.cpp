@@ -94,6 +94,9 @@ SendSession::SendSession(const SendPlan& plan, RecordSink& sink, QObject* parent
     // The next SEND opens the port afresh: whatever waits on the line then is dropped first.
     connect(&exchange_, &Exchange::linkLost, this, [this] { portOpened_ = false; });
     exchange_.setOwnAnswersOnly(true);
+    // A server that closes the connection or a line that hangs up while an answer is awaited is
+    // a link error now, not a missing answer after the timeout; the next exchange connects again.
+    exchange_.setLostLinkFails(true);
     connect(&exchange_, &Exchange::received, this, [this] { quiet_.start(); });
     connect(&exchange_, &Exchange::frameSent, this, [this](const QByteArray& frame) {
         if (const auto address = answerAddress(frame))
