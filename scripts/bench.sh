@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark and prints their figures: the round trip SEND -> reply line
-# painted over UDP and serial against a plain Qt program and the floors, the start-up against a
+# painted over UDP, serial and (Com1 through ser2net) a device server against a plain Qt program
+# and the floors, the start-up against a
 # plain Qt window, the message window's receive path, the idle cost of a serial device that went
 # away, velmarixon-send against a plain loop (also through ser2net over socket:// and
 # rfc2217://), and the UDP and serial floods. The round trip and the floods bind UDP port 5000,
