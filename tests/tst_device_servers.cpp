@@ -334,6 +334,10 @@ private slots:
                                 "socket://127.0.0.1:65536", "rfc2217://[127.0.0.1]:4001"}) {
             const vmx::CommandLine line = vmx::parseCommandLine({"velmarixon-send", "--port", bad});
             QVERIFY2(line.error.contains(u"HOST:PORT"), bad);
+            // The example names the scheme typed, not a placeholder left unfilled.
+            const QString scheme = QString::fromLatin1(bad).section(u':', 0, 0);
+            QVERIFY2(line.error.contains(scheme + QStringLiteral("://127.0.0.1:4001.")),
+                     qPrintable(line.error));
         }
     }
 
