@@ -7,9 +7,13 @@
 //   - the floors (bench_round_trip_floor, plain programs without Qt): (a) write, answer and read
 //     with poll(); (b) for the serial link also the close, lock file, reopen and configuration
 //     that each SEND does.
+// And through a serial device server, Debian's ser2net on 127.0.0.1 in front of two more of the
+// device's pseudo-terminals: the window's Com1 by a COM1 file naming `rfc2217://127.0.0.1:PORT`,
+// against the plain Qt program with a QTcpSocket on the same ser2net's other RFC 2217 port
+// (both keep their connection and set 19200 N81 once; without ser2net that case is skipped).
 //
-//   bench_round_trip [trips per block] [blocks] [udp|serial]
-//       (default 300 trips, 7 blocks, both links; QT_QPA_PLATFORM=offscreen, in a private network
+//   bench_round_trip [trips per block] [blocks] [udp|serial|server]
+//       (default 300 trips, 7 blocks, every link; QT_QPA_PLATFORM=offscreen, in a private network
 //       namespace: it binds UDP port 5000)
 //
 // A trip of a window is timed from the click on SEND to the end of the first complete paint
@@ -36,6 +40,9 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSerialPort>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -137,12 +144,14 @@ struct Peer {
     QProcess process;
     quint16 udpPort = 0;
     QString floorLine;
+    QString toolServerLine;  // ser2net opens it for the window's connection
+    QString plainServerLine; // and this one for the plain Qt program's
 
     explicit Peer(const QString& folder) {
         process.start(sibling("bench_round_trip_peer"), {folder});
         if (!process.waitForStarted())
             die(QStringLiteral("the device peer does not start"));
-        for (int read = 0; read < 3;) {
+        for (int read = 0; read < 4;) {
             if (!process.canReadLine() && !process.waitForReadyRead(5000))
                 die(QStringLiteral("the device peer does not answer"));
             while (process.canReadLine()) {
@@ -151,6 +160,10 @@ struct Peer {
                     udpPort = quint16(words.value(1).trimmed().toUInt());
                 else if (words.value(0) == QLatin1String("floor"))
                     floorLine = words.value(1).trimmed();
+                else if (words.value(0) == QLatin1String("servers")) {
+                    toolServerLine = words.value(1).trimmed();
+                    plainServerLine = words.value(2).trimmed();
+                }
                 ++read;
             }
         }
@@ -158,6 +171,123 @@ struct Peer {
     ~Peer() {
         process.closeWriteChannel(); // the peer ends when its input closes
         process.waitForFinished(2000);
+    }
+};
+
+// Debian's ser2net on 127.0.0.1 with two telnet(rfc2217) accepters on ports the system picks,
+// one in front of each of the peer's server lines; it runs until this program ends.
+class DeviceServer {
+public:
+    // False, with a word why, when ser2net is not installed or does not come up.
+    bool start(const QString& folder, const QString& toolLine, const QString& plainLine) {
+        QString program = QStandardPaths::findExecutable(QStringLiteral("ser2net"));
+        if (program.isEmpty())
+            program = QStandardPaths::findExecutable(
+                QStringLiteral("ser2net"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+        if (program.isEmpty()) {
+            why_ = QStringLiteral("ser2net is not installed (Debian package ser2net)");
+            return false;
+        }
+        toolPort_ = freePort();
+        plainPort_ = freePort();
+        const QString config = QStringLiteral("%YAML 1.1\n---\n") + accepter(toolPort_, toolLine) +
+                               accepter(plainPort_, plainLine);
+        const QString path = folder + QStringLiteral("/ser2net.yaml");
+        QFile file(path);
+        if (toolPort_ == 0 || plainPort_ == 0 || toolPort_ == plainPort_ ||
+            !file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) {
+            why_ = QStringLiteral("no free ports or no configuration file");
+            return false;
+        }
+        file.close();
+        // -d: foreground, logging to its output; -u: no UUCP lock files.
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(program,
+                       {QStringLiteral("-d"), QStringLiteral("-u"), QStringLiteral("-c"), path});
+        QElapsedTimer waited;
+        waited.start();
+        while (!listening(toolPort_) || !listening(plainPort_)) {
+            if (waited.elapsed() > 10000 || process_.waitForFinished(20)) {
+                why_ = QStringLiteral("ser2net did not listen: %1")
+                           .arg(QString::fromLocal8Bit(process_.readAll()));
+                return false;
+            }
+        }
+        return true;
+    }
+    ~DeviceServer() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+        process_.waitForFinished(2000);
+    }
+    quint16 toolPort() const { return toolPort_; }
+    quint16 plainPort() const { return plainPort_; }
+    QString why() const { return why_; }
+
+private:
+    static quint16 freePort() {
+        QTcpServer server;
+        return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
+    }
+    // One connection at a time, opened at 9600 8N1 without modem lines until a client sets it.
+    static QString accepter(quint16 port, const QString& line) {
+        return QStringLiteral("connection: &port%1\n"
+                              "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
+                              "  connector: serialdev,%2,9600n81,local\n"
+                              "  options:\n"
+                              "    mdns: false\n")
+            .arg(port)
+            .arg(line);
+    }
+    // Read from the kernel's table: a connection would make ser2net open the line.
+    static bool listening(quint16 port) {
+        QFile table(QStringLiteral("/proc/net/tcp"));
+        if (!table.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray local =
+            QByteArray("0100007F:") + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+        for (const QByteArray& line : table.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 3 && fields[1] == local && fields[3] == "0A") // 0A: LISTEN
+                return true;
+        }
+        return false;
+    }
+
+    QProcess process_;
+    quint16 toolPort_ = 0;
+    quint16 plainPort_ = 0;
+    QString why_;
+};
+
+// The Telnet commands in what the server sends, skipped byte by byte across reads.
+struct TelnetSkip {
+    enum { Data, Command, Option, Sub, SubIac } state = Data;
+
+    // Whether the byte is data (0xFF doubled counts once).
+    bool isData(unsigned char byte) {
+        switch (state) {
+        case Data:
+            if (byte != 0xFF)
+                return true;
+            state = Command;
+            return false;
+        case Command:
+            state = byte == 0xFF ? Data : byte >= 251 ? Option : byte == 250 ? Sub : Data;
+            return byte == 0xFF;
+        case Option:
+            state = Data;
+            return false;
+        case Sub:
+            if (byte == 0xFF)
+                state = SubIac;
+            return false;
+        case SubIac:
+            state = byte == 240 ? Data : Sub;
+            return false;
+        }
+        return false;
     }
 };
 
@@ -281,8 +411,56 @@ public:
         QApplication::processEvents();
     }
 
-    void useUdp() { serialMode_ = false; }
-    void useSerial() { serialMode_ = true; }
+    void useUdp() {
+        serialMode_ = false;
+        serverMode_ = false;
+    }
+    void useSerial() {
+        serialMode_ = true;
+        serverMode_ = false;
+    }
+    // The device server's RFC 2217 port: connected and set to 19200 N81 once, then kept, as the
+    // window keeps its connection while nothing changes.
+    void useServer(quint16 port) {
+        serverMode_ = true;
+        if (tcp_.state() == QAbstractSocket::ConnectedState)
+            return;
+        tcp_.connectToHost(QHostAddress::LocalHost, port);
+        if (!tcp_.waitForConnected(5000))
+            die(QStringLiteral("the plain Qt program cannot connect to ser2net"));
+        tcp_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        // clang-format off
+        static const unsigned char opening[] = {
+            255, 251, 0, 255, 253, 0, 255, 251, 44,     // WILL BINARY, DO BINARY, WILL COM-PORT
+            255, 254, 3, 255, 252, 3, 255, 254, 1,      // DONT SGA, WONT SGA, DONT ECHO
+            255, 250, 44, 1, 0, 0, 0x4B, 0x00, 255, 240, // SET-BAUDRATE 19200
+            255, 250, 44, 2, 8, 255, 240,                // SET-DATASIZE 8
+            255, 250, 44, 3, 1, 255, 240,                // SET-PARITY none
+            255, 250, 44, 4, 1, 255, 240};               // SET-STOPSIZE 1
+        // clang-format on
+        tcp_.write(reinterpret_cast<const char*>(opening), sizeof opening);
+        // The server's four answers (IAC SB 44 101..104), whatever their values.
+        QByteArray seen;
+        for (unsigned answered = 0; answered != 0b1111;) {
+            if (!tcp_.waitForReadyRead(5000))
+                die(QStringLiteral("ser2net does not answer the plain Qt program's settings"));
+            seen += tcp_.readAll();
+            for (qsizetype i = 0; i + 3 < seen.size(); ++i) {
+                const auto code = static_cast<unsigned char>(seen[i + 3]);
+                if (seen.mid(i, 3) == "\xff\xfa," && code > 100 && code <= 104)
+                    answered |= 1u << (code - 101);
+            }
+        }
+        QObject::connect(&tcp_, &QTcpSocket::readyRead, this, [this] {
+            QByteArray payload;
+            for (const char byte : tcp_.readAll()) {
+                if (telnet_.isData(static_cast<unsigned char>(byte)))
+                    payload += byte;
+            }
+            if (!payload.isEmpty())
+                received(payload);
+        });
+    }
 
     void trips(int count, Series* series) {
         for (int i = 0; i < count; ++i) {
@@ -305,6 +483,12 @@ public:
 private:
     void send() {
         pending_.clear();
+        if (serverMode_) {
+            // The frame holds no 0xFF to escape.
+            if (tcp_.write(kFrame) != kFrame.size() || !tcp_.flush())
+                die(QStringLiteral("the plain Qt program cannot write to ser2net"));
+            return;
+        }
         if (!serialMode_) {
             udp_.writeDatagram(kFrame, QHostAddress::LocalHost, udpPort_);
             return;
@@ -330,10 +514,13 @@ private:
     quint16 udpPort_;
     QString serialLine_;
     bool serialMode_ = false;
+    bool serverMode_ = false;
     QPushButton* send_ = nullptr;
     QPlainTextEdit* view_ = nullptr;
     QUdpSocket udp_;
     QSerialPort serial_;
+    QTcpSocket tcp_;
+    TelnetSkip telnet_;
     QByteArray pending_;
 };
 
@@ -346,12 +533,30 @@ void print(const Series& s) {
     std::printf("\n");
 }
 
+// A ratio with a target at p50 and one at p99.
+void printRatios(const vmx::bench::LoadWatch& load, const char* name, const Series& program,
+                 const Series& other, double p50Target, double p99Target) {
+    const double p50 = percentile(program.us, 0.5) / percentile(other.us, 0.5);
+    const double p99 = percentile(program.us, 0.99) / percentile(other.us, 0.99);
+    std::printf("  %-54s %8.2f %9.2f   target p50 <= %.1f: %s, p99 <= %.1f: %s\n", name, p50, p99,
+                p50Target, load.verdict(p50 <= p50Target), p99Target,
+                load.verdict(p99 <= p99Target));
+}
+
 void printRatio(const vmx::bench::LoadWatch& load, const char* name, const Series& program,
                 const Series& other, double target) {
     const double p50 = percentile(program.us, 0.5) / percentile(other.us, 0.5);
     const double p99 = percentile(program.us, 0.99) / percentile(other.us, 0.99);
     std::printf("  %-54s %8.2f %9.2f   target p50 <= %.1f: %s\n", name, p50, p99, target,
                 load.verdict(p50 <= target));
+}
+
+// The window's Com1 through ser2net: the same targets as over UDP, where the window's own work
+// is the same and only the way to the device differs.
+void printServer(const vmx::bench::LoadWatch& load, const Series& program, const Series& plain) {
+    for (const Series* s : {&program, &plain})
+        print(*s);
+    printRatios(load, "device server: program / plain Qt", program, plain, 1.1, 1.5);
 }
 
 } // namespace
@@ -361,8 +566,9 @@ int main(int argc, char* argv[]) {
     const int trips = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
     const int blocks = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
     const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
-    const bool runUdp = only != QLatin1String("serial");
-    const bool runSerial = only != QLatin1String("udp");
+    const bool runUdp = only.isEmpty() || only == QLatin1String("udp");
+    const bool runSerial = only.isEmpty() || only == QLatin1String("serial");
+    bool runServer = only.isEmpty() || only == QLatin1String("server");
 
     // The window finds COM1 and writes nothing else but here.
     QTemporaryDir folder;
@@ -379,6 +585,31 @@ int main(int argc, char* argv[]) {
     Series serialPlain{"plain Qt: QSerialPort reopened, QPlainTextEdit", {}, {}};
     Series serialFloor{"floor (a): serial, the line kept open", {}, {}};
     Series reopenFloor{"floor (b): serial, close, lock file, reopen, configure", {}, {}};
+    Series server{"program, Com1 by rfc2217:// through ser2net", {}, {}};
+    Series serverPlain{"plain Qt: QTcpSocket through ser2net, QPlainTextEdit", {}, {}};
+
+    // The device server, and a folder of its own whose COM1 file names it: the window finds
+    // COM1 in its working folder, which the server sides change to for their trips.
+    DeviceServer deviceServer;
+    QTemporaryDir serverFolder;
+    if (runServer) {
+        QFile com1(serverFolder.filePath(QStringLiteral("COM1")));
+        if (!deviceServer.start(serverFolder.path(), peer.toolServerLine, peer.plainServerLine)) {
+            std::printf("Com1 through ser2net skipped: %s\n", qPrintable(deviceServer.why()));
+            runServer = false;
+        } else if (!com1.open(QIODevice::WriteOnly) ||
+                   com1.write(QStringLiteral("rfc2217://127.0.0.1:%1\n")
+                                  .arg(deviceServer.toolPort())
+                                  .toUtf8()) < 0) {
+            die(QStringLiteral("no COM1 file"));
+        }
+    }
+    const auto windowThroughServer = [&](int count, Series* series) {
+        QDir::setCurrent(serverFolder.path());
+        window.useSerial();
+        window.trips(count, series);
+        QDir::setCurrent(folder.path());
+    };
 
     // The first SEND on each link sets it up; a few more warm caches. None of them count.
     if (runUdp) {
@@ -391,6 +622,11 @@ int main(int argc, char* argv[]) {
         window.useSerial();
         window.trips(20, nullptr);
         plain.useSerial();
+        plain.trips(20, nullptr);
+    }
+    if (runServer) {
+        windowThroughServer(20, nullptr);
+        plain.useServer(deviceServer.plainPort());
         plain.trips(20, nullptr);
     }
 
@@ -422,12 +658,21 @@ int main(int argc, char* argv[]) {
         [&] { runFloor(QStringLiteral("serial"), peer.floorLine, trips, serialFloor); },
         [&] { runFloor(QStringLiteral("serial-reopen"), peer.floorLine, trips, reopenFloor); },
     };
+    const std::function<void()> serverSides[] = {
+        [&] { windowThroughServer(trips, &server); },
+        [&] {
+            plain.useServer(deviceServer.plainPort());
+            plain.trips(trips, &serverPlain);
+        },
+    };
     // Each block starts with another side, so no side always follows the same one.
     for (int b = 0; b < blocks; ++b) {
         for (std::size_t i = 0; runUdp && i < std::size(udpSides); ++i)
             udpSides[(i + std::size_t(b)) % std::size(udpSides)]();
         for (std::size_t i = 0; runSerial && i < std::size(serialSides); ++i)
             serialSides[(i + std::size_t(b)) % std::size(serialSides)]();
+        for (std::size_t i = 0; runServer && i < std::size(serverSides); ++i)
+            serverSides[(i + std::size_t(b)) % std::size(serverSides)]();
     }
     load.finish();
     std::printf("  %-54s %8s %9s\n", "", "p50", "p99");
@@ -435,8 +680,10 @@ int main(int argc, char* argv[]) {
         for (const Series* s : {&udp, &udpPlain, &udpFloor})
             print(*s);
         printRatio(load, "UDP: program / floor (a)", udp, udpFloor, 3.0);
-        printRatio(load, "UDP: program / plain Qt", udp, udpPlain, 1.0);
+        printRatios(load, "UDP: program / plain Qt", udp, udpPlain, 1.1, 1.5);
     }
+    if (runServer)
+        printServer(load, server, serverPlain);
     if (!runSerial)
         return 0;
     for (const Series* s : {&serial, &serialPlain, &serialFloor, &reopenFloor})

@@ -4,10 +4,13 @@
 //   bench_round_trip_peer <folder>
 //
 // It makes two pseudo-terminals, one linked as <folder>/COM1 for the tool and one for the floor
-// programs, and a UDP socket on 127.0.0.1 with a port the system chooses; it prints
+// programs, two more for a serial device server (ser2net) to open, one for the tool's and one
+// for the plain program's connection, and a UDP socket on 127.0.0.1 with a port the system
+// chooses; it prints
 //   udp <port>
 //   serial <path of the tool's line>
 //   floor <path of the floors' line>
+//   servers <path of the tool's server line> <path of the plain program's server line>
 // and serves until its standard input closes. Each frame (bytes up to an end byte 3) is answered
 // with a full reply: the frame's start byte and address digits, its command, the payload 12.5,
 // two check characters and ETX.
@@ -94,7 +97,9 @@ int main(int argc, char* argv[]) {
     }
     Line tool;
     Line floor;
-    if (!openLine(tool) || !openLine(floor)) {
+    Line toolServer;
+    Line plainServer;
+    if (!openLine(tool) || !openLine(floor) || !openLine(toolServer) || !openLine(plainServer)) {
         std::perror("openpty");
         return 1;
     }
@@ -117,17 +122,21 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    std::printf("udp %d\nserial %s\nfloor %s\n", ntohs(address.sin_port), tool.slavePath.c_str(),
-                floor.slavePath.c_str());
+    std::printf("udp %d\nserial %s\nfloor %s\nservers %s %s\n", ntohs(address.sin_port),
+                tool.slavePath.c_str(), floor.slavePath.c_str(), toolServer.slavePath.c_str(),
+                plainServer.slavePath.c_str());
     std::fflush(stdout);
 
-    pollfd watched[4] = {{tool.master, POLLIN, 0},
-                         {floor.master, POLLIN, 0},
-                         {udp, POLLIN, 0},
-                         {STDIN_FILENO, POLLIN, 0}};
+    pollfd watched[6] = {
+        {tool.master, POLLIN, 0},  {floor.master, POLLIN, 0},      {udp, POLLIN, 0},
+        {STDIN_FILENO, POLLIN, 0}, {toolServer.master, POLLIN, 0}, {plainServer.master, POLLIN, 0}};
     for (;;) {
-        if (poll(watched, 4, -1) < 0)
+        if (poll(watched, 6, -1) < 0)
             continue;
+        if (watched[4].revents & POLLIN)
+            serveLine(toolServer);
+        if (watched[5].revents & POLLIN)
+            serveLine(plainServer);
         if (watched[0].revents & POLLIN)
             serveLine(tool);
         if (watched[1].revents & POLLIN)

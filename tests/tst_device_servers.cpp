@@ -237,6 +237,45 @@ private slots:
         QCOMPARE(send.exitCode(), 3); // the link errors count
     }
 
+    // A server that takes the frame and closes the connection while its answer is awaited: the
+    // exchange ends at once as a link error naming the endpoint, not as a missing answer after
+    // the timeout, and the next exchange connects again.
+    void aServerClosingDuringAnExchangeIsALinkErrorAtOnce() {
+        ScratchDir dir;
+        QTcpServer server;
+        int frames = 0;
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [&server, &frames] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                socket->setParent(&server);
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, &frames] {
+                    if (!socket->readAll().endsWith('\x03'))
+                        return;
+                    ++frames;
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        const QString url = QStringLiteral("socket://127.0.0.1:%1").arg(server.serverPort());
+        QProcess send;
+        QSignalSpy finished(&send, &QProcess::finished);
+        // The timeout is far beyond the wait below: a run that waits it out fails here.
+        send.start(kSend, {"--port", url, "--address", "1", "--command", "RD", "--count", "2",
+                           "--interval-ms", "0", "--timeout-ms", "60000", "--output", "csv"});
+        QVERIFY(finished.wait(15000));
+        const QStringList lines =
+            QString::fromUtf8(send.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        for (const QString& record : lines.mid(1)) {
+            QVERIFY2(record.contains(url + QStringLiteral(",1,RD,link-error,")),
+                     qPrintable(record));
+            QVERIFY2(record.contains(url + QStringLiteral(": the server closed the connection")),
+                     qPrintable(record));
+        }
+        QCOMPARE(frames, 2);
+        QCOMPARE(send.exitCode(), 3);
+    }
+
     // A server that never negotiates, and a port nobody listens on: the run ends with status 3
     // and the endpoint and the reason, within the connect bound, not the system's minutes.
     void unansweringServersEndWithTheLinkError_data() {
@@ -295,6 +334,10 @@ private slots:
                                 "socket://127.0.0.1:65536", "rfc2217://[127.0.0.1]:4001"}) {
             const vmx::CommandLine line = vmx::parseCommandLine({"velmarixon-send", "--port", bad});
             QVERIFY2(line.error.contains(u"HOST:PORT"), bad);
+            // The example names the scheme typed, not a placeholder left unfilled.
+            const QString scheme = QString::fromLatin1(bad).section(u':', 0, 0);
+            QVERIFY2(line.error.contains(scheme + QStringLiteral("://127.0.0.1:4001.")),
+                     qPrintable(line.error));
         }
     }
 

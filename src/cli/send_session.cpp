@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QMetaObject>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -94,6 +93,9 @@ SendSession::SendSession(const SendPlan& plan, RecordSink& sink, QObject* parent
     // The next SEND opens the port afresh: whatever waits on the line then is dropped first.
     connect(&exchange_, &Exchange::linkLost, this, [this] { portOpened_ = false; });
     exchange_.setOwnAnswersOnly(true);
+    // A server that closes the connection or a line that hangs up while an answer is awaited is
+    // a link error now, not a missing answer after the timeout; the next exchange connects again.
+    exchange_.setLostLinkFails(true);
     connect(&exchange_, &Exchange::received, this, [this] { quiet_.start(); });
     connect(&exchange_, &Exchange::frameSent, this, [this](const QByteArray& frame) {
         if (const auto address = answerAddress(frame))
@@ -282,12 +284,11 @@ void SendSession::exchangeEnded(Outcome outcome, const QByteArray& payload, cons
         return;
     }
     const qint64 left = plan_.interval.count() - sinceSend_.elapsed();
-    // Polling at speed: the next exchange is posted rather than timed, and it starts outside
-    // the link's notification that ended this one (it may reopen the port).
-    if (left <= 0)
-        QMetaObject::invokeMethod(this, &SendSession::sendNext, Qt::QueuedConnection);
-    else
-        nextExchange_.start(int(left));
+    // The next exchange starts from the event loop, outside the link's notification that ended
+    // this one (it may reopen the port). Polling at speed it is a zero timer rather than a
+    // posted call: no wake-up of the event loop per exchange, and whatever arrived meanwhile
+    // is read before the next frame goes.
+    nextExchange_.start(int(std::max<qint64>(left, 0)));
 }
 
 bool SendSession::writeRecord(Outcome outcome, const QByteArray& payload, const QString& error) {

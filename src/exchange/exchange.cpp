@@ -37,7 +37,7 @@ Exchange::Exchange(HostResolver resolveHost, std::chrono::milliseconds replyTime
                 [this, kind](bool ready) { linkPrepared(kind, ready); });
         connect(&link(kind), &Link::bytesArrived, this,
                 [this, kind](const QByteArray& bytes) { receive(kind, bytes); });
-        connect(&link(kind), &Link::lost, this, [this, kind] { emit linkLost(kind); });
+        connect(&link(kind), &Link::lost, this, [this, kind] { linkWentAway(kind); });
     }
     connect(&watchdog_, &ReplyWatchdog::expired, this, [this] {
         if (!stopped_)
@@ -88,8 +88,17 @@ bool Exchange::sendPrepared(const ExchangeRequest& request) {
         return fail(chosen, chosen.failureDetail());
     emit frameSent(bytes);
 
+    sentOn_ = request.link();
     watchdog_.arm();
     return true;
+}
+
+void Exchange::linkWentAway(LinkKind kind) {
+    emit linkLost(kind);
+    if (!lostLinkFails_ || stopped_ || !watchdog_.isRunning() || sentOn_ != kind)
+        return;
+    watchdog_.disarm();
+    fail(link(kind), link(kind).failureDetail());
 }
 
 bool Exchange::fail(Link& chosen, const QString& detail) {

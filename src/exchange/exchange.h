@@ -79,6 +79,10 @@ public:
     // another address or command); any other is reported through `lateAnswer`, and the
     // watchdog runs on.
     void setOwnAnswersOnly(bool only) { ownAnswersOnly_ = only; }
+    // velmarixon-send's rule (the window waits out its watchdog): the link of a SEND that waits
+    // for its answer going away ends that SEND at once through `failed`, the watchdog stopped,
+    // since nothing can arrive on it any more.
+    void setLostLinkFails(bool fails) { lostLinkFails_ = fails; }
 
     const ExchangeState& state() const { return state_; }
 
@@ -108,6 +112,7 @@ private:
     // Bytes `from` has received.
     void receive(LinkKind from, const QByteArray& bytes);
     void linkPrepared(LinkKind kind, bool ready);
+    void linkWentAway(LinkKind kind);
     bool sendPrepared(const ExchangeRequest& request);
     bool fail(Link& link, const QString& detail);
 
@@ -118,6 +123,8 @@ private:
     ReplyWatchdog watchdog_;
     bool stopped_ = false;
     bool ownAnswersOnly_ = false;
+    bool lostLinkFails_ = false;
+    LinkKind sentOn_ = LinkKind::Serial; // the link of the last frame written
 };
 
 } // namespace vmx

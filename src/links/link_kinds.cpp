@@ -100,8 +100,8 @@ std::optional<TypedEndpoint> typedEndpoint(QStringView text, QString* error) {
         else if (error)
             *error = QStringLiteral("%1HOST:PORT needs a host (an IPv4 address, an IPv6 address "
                                     "in brackets or a name) and a port from 1 to 65535, for "
-                                    "example %1127.0.0.1:4001.")
-                         .arg(prefix);
+                                    "example %1%2.")
+                         .arg(prefix, QStringLiteral("127.0.0.1:4001"));
         return typed;
     }
     return std::nullopt;

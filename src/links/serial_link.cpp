@@ -145,6 +145,7 @@ void SerialLink::closeLostPort(quint64 opening) {
     if (opening != opening_ || !port_.isOpen())
         return;
     port_.close();
+    failureDetail_ = openedPath_ + QStringLiteral(": the line hung up (the device went away)");
     emit lost();
 }
 
