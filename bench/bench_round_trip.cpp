@@ -319,13 +319,13 @@ void runFloor(const QString& mode, const QString& target, int trips, Series& ser
 class Window {
 public:
     Window() {
-        vmx::MainFormWaysOut seams;
+        vmx::MainFormWaysOut waysOut;
         // Any message box (a link error, the watchdog) spoils the run: it is reported instead.
-        seams.showMessage = [](QWidget*, const QString& text) {
+        waysOut.showMessage = [](QWidget*, const QString& text) {
             die(QStringLiteral("the window showed \"%1\"").arg(text));
         };
-        seams.endProgram = [] {};
-        form_ = std::make_unique<vmx::MainForm>(seams);
+        waysOut.endProgram = [] {};
+        form_ = std::make_unique<vmx::MainForm>(waysOut);
         send_ = child<QPushButton>("Command1");
         clear_ = child<QPushButton>("Command2");
         view_ = child<QPlainTextEdit>("Text2");

@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QSerialPort>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -182,7 +183,7 @@ int main(int argc, char* argv[]) {
         form.findChild<QAbstractButton*>(QLatin1String(option))->click();
     form.findChild<QAbstractButton*>(QStringLiteral("Command1"))->click();
     device.drain();
-    if (!vmx::test::partOf<vmx::SerialLink>(form).isOpen()) {
+    if (!vmx::test::partOf<QSerialPort>(form).isOpen()) {
         std::fprintf(stderr, "the window could not open COM1\n");
         return 2;
     }

@@ -69,11 +69,11 @@ struct Window {
     std::unique_ptr<vmx::MainForm> form;
 
     Window() {
-        vmx::MainFormWaysOut seams;
-        seams.showMessage = [this](QWidget*, const QString& text) { messages << text; };
-        seams.endProgram = [] {};
-        seams.resolveHost = {}; // only the serial link is used: no name is ever looked up
-        form = std::make_unique<vmx::MainForm>(seams);
+        vmx::MainFormWaysOut waysOut;
+        waysOut.showMessage = [this](QWidget*, const QString& text) { messages << text; };
+        waysOut.endProgram = [] {};
+        waysOut.resolveHost = {}; // only the serial link is used: no name is ever looked up
+        form = std::make_unique<vmx::MainForm>(waysOut);
     }
     QLineEdit* box(const char* name) const {
         return form->findChild<QLineEdit*>(QLatin1String(name));

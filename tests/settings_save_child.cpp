@@ -13,10 +13,10 @@
 int main(int argc, char* argv[]) {
     if (argc != 2)
         return 2;
-    vmx::SettingsWriteSeams seams;
-    seams.makeTemporary =
+    vmx::SettingsWriteSteps steps;
+    steps.makeTemporary =
         std::strcmp(argv[1], "named") == 0 ? vmx::makeNamedBeside : vmx::makeUnnamedBeside;
-    seams.halfWritten = [] {
+    steps.afterHalfWritten = [] {
         static const char said[] = "half\n";
         if (::write(STDOUT_FILENO, said, sizeof said - 1) < 0)
             std::_Exit(3);
@@ -28,7 +28,7 @@ int main(int argc, char* argv[]) {
     settings.iniCommand = QStringLiteral("NEW");
     QString error;
     if (!vmx::writeSettingsFile(QString::fromLatin1(vmx::kSettingsFileName), settings, &error,
-                                seams)) {
+                                steps)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }

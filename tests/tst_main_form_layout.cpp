@@ -206,8 +206,8 @@ private slots:
             QVERIFY2(fixture.control<QWidget>(ipField)->isHidden(), ipField);
         for (const char* shown : {"Label1", "Label2", "Label3", "Text1", "xxx", "outmessage"})
             QVERIFY2(!fixture.control<QWidget>(shown)->isHidden(), shown);
-        QVERIFY(!vmx::test::serialLink(form).isOpen());
-        QVERIFY(!vmx::test::udpLink(form).isSetUp());
+        QVERIFY(!vmx::test::serialPortOpen(form));
+        QVERIFY(!vmx::test::udpSocketSetUp(form));
         QCOMPARE(vmx::test::serialLink(form).objectName(), QStringLiteral("MSComm1"));
         QCOMPARE(vmx::test::udpLink(form).objectName(), QStringLiteral("Winsock1"));
         // The timer is enabled with interval 0: it does not fire until SEND gives it a period.

@@ -119,8 +119,8 @@ private slots:
         QCOMPARE(ipFieldsShown(fixture.form()), ipShown ? 4 : 0);
         QCOMPARE(chosenOptions(fixture.form()), chosenAfter);
         // Choosing never touches a link and never says anything.
-        QVERIFY(!vmx::test::serialLink(fixture.form()).isOpen());
-        QVERIFY(!vmx::test::udpLink(fixture.form()).isSetUp());
+        QVERIFY(!vmx::test::serialPortOpen(fixture.form()));
+        QVERIFY(!vmx::test::udpSocketSetUp(fixture.form()));
         QVERIFY(fixture.record().messages.isEmpty());
     }
 

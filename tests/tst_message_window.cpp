@@ -54,7 +54,7 @@ public:
         box("Text4")->setText(device_.portText());
         box("xxx")->clear();
         click("Command1");
-        return vmx::test::udpLink(form()).isSetUp();
+        return vmx::test::udpSocketSetUp(form());
     }
 
     // Each reply as one datagram; after every 500 the window takes them all before more go, so

@@ -26,7 +26,7 @@ using vmx::SerialLink;
 using vmx::test::kDefaultFrame;
 using vmx::test::PtyPair;
 using vmx::test::ScratchDir;
-using vmx::test::SeamRecord;
+using vmx::test::WaysOutRecord;
 
 namespace {
 
@@ -234,8 +234,8 @@ private slots:
         QVERIFY(dir.isValid());
         PtyPair device;
         QVERIFY(device.isValid() && device.linkAs(1));
-        SeamRecord record; // the program's period; only the message boxes are recorded
-        MainForm form(vmx::test::recordingSeams(record, MainFormWaysOut{}.replyTimeout));
+        WaysOutRecord record; // the program's period; only the message boxes are recorded
+        MainForm form(vmx::test::recordingWaysOut(record, MainFormWaysOut{}.replyTimeout));
         QVERIFY(!vmx::test::watchdog(form).isRunning());
 
         form.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
@@ -274,7 +274,7 @@ private slots:
         QCOMPARE(w.messageText(), QStringLiteral("ACK\r\n"));
         QCOMPARE(w.box("outmessage")->text(), outmessage);
         QCOMPARE(w.form().exchange().state().commandLength, 2.0f);
-        QVERIFY(vmx::test::serialLink(w.form()).isOpen());
+        QVERIFY(vmx::test::serialPortOpen(w.form()));
         QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
 
         // The rest of the reply still comes through and is shown.
@@ -380,7 +380,7 @@ private slots:
             expected << kCommunicationFail;
         }
         QVERIFY(lost.wait(3000));
-        QVERIFY(!vmx::test::serialLink(w.form()).isOpen());
+        QVERIFY(!vmx::test::serialPortOpen(w.form()));
         // The port is no longer watched: the process stays nearly idle (a port that keeps
         // reporting its hang-up takes most of a core).
         const double cpuMs = cpuMsOverOneSecond();
@@ -402,7 +402,7 @@ private slots:
         QTRY_COMPARE(w.messageText(), QStringLiteral("ACK\r\nNAK\r\n"));
         QVERIFY(!vmx::test::watchdog(w.form()).isRunning());
         QCOMPARE(w.messages(), expected);
-        QVERIFY(vmx::test::serialLink(w.form()).isOpen());
+        QVERIFY(vmx::test::serialPortOpen(w.form()));
     }
 
     void watchdogNeverFiresBeforeTheFirstSend() {

@@ -238,8 +238,9 @@ private slots:
         QCOMPARE(left, QStringList{kFile});
     }
 
-    // The same fall-back made certain through the writer's seam: the real in-place path runs
-    // over a longer old file, keeps the file itself (its inode and mode) and checks its writes.
+    // The same fall-back made certain through the writer's steps (no temporary file can be made):
+    // the real in-place path runs over a longer old file, keeps the file itself (its inode and
+    // mode) and checks its writes.
     void noTemporaryFileWritesInPlaceAndReportsFailure() {
         QVERIFY(writeFile(kFile, QByteArray(5000, 'z')));
         QVERIFY(QFile::setPermissions(kFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner |

@@ -173,8 +173,8 @@ private slots:
         QCOMPARE(fx.box("outmessage")->text(), QString());
 
         // Nothing is opened at start-up, and the chosen port button has the focus.
-        QVERIFY(!vmx::test::serialLink(fx.form()).isOpen());
-        QVERIFY(!vmx::test::udpLink(fx.form()).isSetUp());
+        QVERIFY(!vmx::test::serialPortOpen(fx.form()));
+        QVERIFY(!vmx::test::udpSocketSetUp(fx.form()));
         QVERIFY(!vmx::test::watchdog(fx.form()).isRunning());
         QTRY_COMPARE(QApplication::focusWidget(), fx.control<QWidget>("Option1"));
         QCOMPARE(fx.record().endCount, 0);

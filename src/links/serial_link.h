@@ -40,8 +40,6 @@ public:
     bool write(QByteArrayView bytes) override;
     QString failureDetail() const override { return failureDetail_; }
 
-    bool isOpen() const { return port_.isOpen(); }
-
 private:
     bool open(const SerialTarget& target);
     void readWaiting();

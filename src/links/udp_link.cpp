@@ -45,6 +45,8 @@ std::optional<qint32> ipPortNumber(QStringView text) {
 
 UdpLink::UdpLink(HostResolver resolveHost, QObject* parent)
     : Link(parent), resolveHost_(std::move(resolveHost)) {
+    // A child in Qt's object tree, where whether it is bound can be read.
+    socket_.setParent(this);
     connect(&socket_, &QUdpSocket::readyRead, this, &UdpLink::readPendingDatagrams);
 }
 

@@ -42,10 +42,6 @@ public:
     bool write(QByteArrayView frame) override;
     QString failureDetail() const override { return failureDetail_; }
 
-    bool isSetUp() const { return setUp_; }
-    QHostAddress remoteHost() const { return remoteHost_; }
-    quint16 remotePort() const { return remotePort_; }
-
 private:
     bool setUp(const UdpTarget& target);
     // The receive buffer asked for on set-up, and how much is read in one turn of the event

@@ -143,14 +143,14 @@ QString linkTarget(const QString& path) {
 }
 
 // Writes all the bytes from the file's current position; the reason of a failure, or nothing.
-// `halfWritten`, when set, runs between the two halves.
+// `afterHalfWritten`, when set, runs between the two halves.
 std::optional<QString> writeWhole(QFile& file, const QByteArray& bytes,
-                                  const std::function<void()>& halfWritten = {}) {
-    const qint64 half = halfWritten ? bytes.size() / 2 : 0;
+                                  const std::function<void()>& afterHalfWritten = {}) {
+    const qint64 half = afterHalfWritten ? bytes.size() / 2 : 0;
     qint64 written = half > 0 ? file.write(bytes.constData(), half) : 0;
     if (written == half) {
         if (half > 0)
-            halfWritten();
+            afterHalfWritten();
         const qint64 rest = file.write(bytes.constData() + half, bytes.size() - half);
         written = rest < 0 ? rest : half + rest;
     }
@@ -209,9 +209,9 @@ std::optional<QString> nameTemporary(QFile& temporary, const QString& target) {
 // name.
 std::optional<QString> replaceThrough(QFile& temporary, const QString& target,
                                       const QByteArray& bytes,
-                                      const std::function<void()>& halfWritten) {
+                                      const std::function<void()>& afterHalfWritten) {
     const bool deferForcing = deferringNewFiles && !QFileInfo::exists(target);
-    std::optional<QString> failure = writeWhole(temporary, bytes, halfWritten);
+    std::optional<QString> failure = writeWhole(temporary, bytes, afterHalfWritten);
     if (!failure)
         failure = checkSize(temporary, bytes.size());
     if (!failure && !deferForcing)
@@ -233,11 +233,11 @@ std::optional<QString> replaceThrough(QFile& temporary, const QString& target,
 // Nothing is truncated before the new bytes are in: overwriting blocks the file already has
 // needs no new room on the disk.
 std::optional<QString> writeInPlace(const QString& target, const QByteArray& bytes,
-                                    const std::function<void()>& halfWritten) {
+                                    const std::function<void()>& afterHalfWritten) {
     QFile file(target);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return file.errorString();
-    std::optional<QString> failure = writeWhole(file, bytes, halfWritten);
+    std::optional<QString> failure = writeWhole(file, bytes, afterHalfWritten);
     if (!failure && !file.resize(bytes.size()))
         failure = file.errorString();
     if (!failure)
@@ -250,7 +250,7 @@ std::optional<QString> writeInPlace(const QString& target, const QByteArray& byt
 } // namespace
 
 bool writeSettingsFile(const QString& path, const Settings& settings, QString* error,
-                       const SettingsWriteSeams& seams) {
+                       const SettingsWriteSteps& steps) {
     const QString target = linkTarget(path);
     if (QFileInfo(target).isDir()) {
         setError(error, QStringLiteral("cannot write %1: it is a directory").arg(path));
@@ -258,10 +258,10 @@ bool writeSettingsFile(const QString& path, const Settings& settings, QString* e
     }
     const QByteArray bytes = encodeSettings(settings);
     QString noTemporary;
-    const std::unique_ptr<QFile> temporary = seams.makeTemporary(target, &noTemporary);
+    const std::unique_ptr<QFile> temporary = steps.makeTemporary(target, &noTemporary);
     const std::optional<QString> failure =
-        temporary ? replaceThrough(*temporary, target, bytes, seams.halfWritten)
-                  : writeInPlace(target, bytes, seams.halfWritten);
+        temporary ? replaceThrough(*temporary, target, bytes, steps.afterHalfWritten)
+                  : writeInPlace(target, bytes, steps.afterHalfWritten);
     if (failure) {
         setError(error, QStringLiteral("cannot write %1: %2").arg(path, *failure));
         return false;

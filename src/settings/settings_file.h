@@ -27,11 +27,13 @@ std::unique_ptr<QFile> makeTemporaryBeside(const QString& target, QString* reaso
 std::unique_ptr<QFile> makeUnnamedBeside(const QString& target, QString* reason);
 std::unique_ptr<QFile> makeNamedBeside(const QString& target, QString* reason);
 
-// How the writer makes its temporary file, and a pause tests stop it in.
-struct SettingsWriteSeams {
+// The steps of a write a caller may choose or follow: how the temporary file is made, and what
+// runs once the first half of the bytes is written (nothing by default). The latter is how a
+// caller sees a write under way: a save held there and then killed is one that stops half way.
+struct SettingsWriteSteps {
     TemporaryFileMaker makeTemporary = makeTemporaryBeside;
-    // Called when the first half of the bytes has been written.
-    std::function<void()> halfWritten;
+    // Runs when the first half of the bytes is in the file, before the rest is written.
+    std::function<void()> afterHalfWritten;
 };
 
 // Replaces the file (the file a symbolic link leads to, the link staying a link). As a rule
@@ -42,7 +44,7 @@ struct SettingsWriteSeams {
 // way (the file may then be damaged, there being no other place to write to). Returns false with
 // a reason in `error`.
 bool writeSettingsFile(const QString& path, const Settings& settings, QString* error = nullptr,
-                       const SettingsWriteSeams& seams = {});
+                       const SettingsWriteSteps& steps = {});
 
 // While deferred, a file that did not exist before is written and named but not yet forced to
 // the disk: the program's start shows its window first (a file replacing another is always

@@ -11,26 +11,26 @@
 
 namespace vmx::test {
 
-MainFormWaysOut recordingSeams(SeamRecord& record, std::chrono::milliseconds replyTimeout,
-                               MessageBoxes boxes) {
-    MainFormWaysOut seams;
+MainFormWaysOut recordingWaysOut(WaysOutRecord& record, std::chrono::milliseconds replyTimeout,
+                                 MessageBoxes boxes) {
+    MainFormWaysOut waysOut;
     if (boxes == MessageBoxes::Recorded)
-        seams.showMessage = [&record](QWidget*, const QString& text) { record.messages << text; };
-    seams.endProgram = [&record] { ++record.endCount; };
-    seams.replyTimeout = replyTimeout;
-    seams.resolveHost = [](const QString&) { return QList<QHostAddress>(); };
-    return seams;
+        waysOut.showMessage = [&record](QWidget*, const QString& text) { record.messages << text; };
+    waysOut.endProgram = [&record] { ++record.endCount; };
+    waysOut.replyTimeout = replyTimeout;
+    waysOut.resolveHost = [](const QString&) { return QList<QHostAddress>(); };
+    return waysOut;
 }
 
 WindowFixture::WindowFixture(std::chrono::milliseconds replyTimeout, MessageBoxes boxes,
                              HostResolver resolveHost)
-    : seams_(recordingSeams(record_, replyTimeout, boxes)) {
+    : waysOut_(recordingWaysOut(record_, replyTimeout, boxes)) {
     if (resolveHost)
-        seams_.resolveHost = std::move(resolveHost);
+        waysOut_.resolveHost = std::move(resolveHost);
     for (int n = 1; n <= 4; ++n)
         QFile::link(dir_.filePath(QStringLiteral("no-such-device-%1").arg(n)),
                     dir_.filePath(QStringLiteral("COM%1").arg(n)));
-    form_ = std::make_unique<MainForm>(seams_);
+    form_ = std::make_unique<MainForm>(waysOut_);
 }
 
 WindowFixture::~WindowFixture() = default;
@@ -53,7 +53,7 @@ bool WindowFixture::start(const Settings& settings) {
 void WindowFixture::nextRun() {
     form_.reset();
     record_ = {};
-    form_ = std::make_unique<MainForm>(seams_);
+    form_ = std::make_unique<MainForm>(waysOut_);
 }
 
 QLineEdit* WindowFixture::box(const char* objectName) const {

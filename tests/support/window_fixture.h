@@ -5,6 +5,7 @@
 #include "app/message_window.h"
 #include "links/serial_link.h"
 #include "links/udp_link.h"
+#include "support/link_parts.h"
 #include "support/scratch_dir.h"
 
 #include <QStringList>
@@ -29,8 +30,8 @@ MessageWindow& messageWindow(const MainForm& form);
 // The about box while one exists, shown or not: a window of its own.
 Infobox* infobox();
 
-// What the window said and did through its seams instead of blocking or ending the test.
-struct SeamRecord {
+// What the window said and did through its ways out instead of blocking or ending the test.
+struct WaysOutRecord {
     QStringList messages;
     int endCount = 0;
 };
@@ -38,13 +39,13 @@ struct SeamRecord {
 // Whether the window's message boxes are only recorded or are the program's own modal boxes.
 enum class MessageBoxes { Recorded, Shown };
 
-// Seams that record the end of the program and, unless the program's own boxes are wanted, the
+// Ways out that record the end of the program and, unless the program's own boxes are wanted, the
 // message boxes. The watchdog period can be shortened here; the program's own value is
 // asserted separately. Host names are known to no one: no window test asks the system's
 // resolver, which would send a query off the machine.
-MainFormWaysOut recordingSeams(SeamRecord& record,
-                               std::chrono::milliseconds replyTimeout = kReplyTimeout,
-                               MessageBoxes boxes = MessageBoxes::Recorded);
+MainFormWaysOut recordingWaysOut(WaysOutRecord& record,
+                                 std::chrono::milliseconds replyTimeout = kReplyTimeout,
+                                 MessageBoxes boxes = MessageBoxes::Recorded);
 
 // A window started the way the program starts it, inside a scratch current directory in which
 // COM1..COM4 are links to nowhere, so no test ever reaches a real serial port.
@@ -67,7 +68,7 @@ public:
     void nextRun();
 
     ScratchDir& dir() { return dir_; }
-    SeamRecord& record() { return record_; }
+    WaysOutRecord& record() { return record_; }
     QStringList& messages() { return record_.messages; }
     MainForm& form() { return *form_; }
 
@@ -84,8 +85,8 @@ public:
 
 private:
     ScratchDir dir_;
-    SeamRecord record_;
-    MainFormWaysOut seams_;
+    WaysOutRecord record_;
+    MainFormWaysOut waysOut_;
     std::unique_ptr<MainForm> form_;
 };
 
