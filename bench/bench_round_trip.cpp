@@ -24,6 +24,8 @@
 // Every trip counts: the figures are the median (p50) and the 99th percentile (p99) of all the
 // trips of a side, and the ratios are taken between the medians of the same run. The machine's
 // load is read before and after; on a busy machine every verdict is "inconclusive".
+#include "telnet_skip.h"
+
 #include "app/main_form.h"
 #include "machine_load.h"
 
@@ -259,36 +261,6 @@ private:
     quint16 toolPort_ = 0;
     quint16 plainPort_ = 0;
     QString why_;
-};
-
-// The Telnet commands in what the server sends, skipped byte by byte across reads.
-struct TelnetSkip {
-    enum { Data, Command, Option, Sub, SubIac } state = Data;
-
-    // Whether the byte is data (0xFF doubled counts once).
-    bool isData(unsigned char byte) {
-        switch (state) {
-        case Data:
-            if (byte != 0xFF)
-                return true;
-            state = Command;
-            return false;
-        case Command:
-            state = byte == 0xFF ? Data : byte >= 251 ? Option : byte == 250 ? Sub : Data;
-            return byte == 0xFF;
-        case Option:
-            state = Data;
-            return false;
-        case Sub:
-            if (byte == 0xFF)
-                state = SubIac;
-            return false;
-        case SubIac:
-            state = byte == 240 ? Data : Sub;
-            return false;
-        }
-        return false;
-    }
 };
 
 // All trips of one side, and of its click alone.

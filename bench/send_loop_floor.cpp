@@ -17,6 +17,8 @@
 //
 // Prints "total_us <t> p50_us <m> p99_us <n>": the whole run from start to the last answer, and
 // the round trips' median and 99th percentile.
+#include "telnet_skip.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -48,37 +50,6 @@ double nowUs() {
 bool isTerminator(char c) {
     return c == 3 || c == 6 || c == 21;
 }
-
-// The Telnet commands in what a server sends, skipped byte by byte across reads: the data byte
-// that ends each read is what counts.
-struct TelnetSkip {
-    enum { Data, Command, Option, Sub, SubIac } state = Data;
-
-    // Whether the byte is data (0xFF doubled counts once).
-    bool isData(unsigned char byte) {
-        switch (state) {
-        case Data:
-            if (byte != 0xFF)
-                return true;
-            state = Command;
-            return false;
-        case Command:
-            state = byte == 0xFF ? Data : byte >= 251 ? Option : byte == 250 ? Sub : Data;
-            return byte == 0xFF;
-        case Option:
-            state = Data;
-            return false;
-        case Sub:
-            if (byte == 0xFF)
-                state = SubIac;
-            return false;
-        case SubIac:
-            state = byte == 240 ? Data : Sub;
-            return false;
-        }
-        return false;
-    }
-};
 
 // Reads until the last byte read is a terminator; false after 4 s without one. With `telnet`,
 // Telnet commands among the bytes are skipped.
