@@ -2,6 +2,8 @@
 
 #include "links/serial_link.h"
 
+#include <QNetworkProxy>
+
 #ifdef Q_OS_LINUX
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -29,6 +31,9 @@ QString seconds(std::chrono::milliseconds limit) {
 TcpLink::TcpLink(HostResolver resolveHost, QObject* parent)
     : Link(parent), lookup_(std::move(resolveHost)) {
     socket_.setReadBufferSize(kReadBufferBytes);
+    // A device server is reached directly, whatever proxy the system has for the web; nor is
+    // the proxy library loaded and asked at each connection.
+    socket_.setProxy(QNetworkProxy::NoProxy);
     limit_.setSingleShot(true);
     connect(&limit_, &QTimer::timeout, this, &TcpLink::limitReached);
     connect(&lookup_, &LaterHostLookup::answered, this, &TcpLink::hostLookedUp);

@@ -60,6 +60,8 @@ private:
 
     HostResolver resolveHost_;
     QUdpSocket socket_;
+    // Where each datagram is read: as large as an IPv4 datagram can be.
+    QByteArray datagram_{65536, Qt::Uninitialized};
     bool setUp_ = false;
     QHostAddress remoteHost_;
     quint16 remotePort_ = 0;
