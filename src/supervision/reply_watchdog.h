@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -28,13 +29,17 @@ public:
     void disarm();
 
     // Armed and counting down towards an expiry.
-    bool isRunning() const { return timer_.isActive(); }
+    bool isRunning() const { return armed_; }
 
 signals:
     void expired();
 
 private:
+    void timerEnded();
+
     std::chrono::milliseconds armedPeriod_;
+    bool armed_ = false;
+    QDeadlineTimer deadline_;
     QTimer timer_;
 };
 
