@@ -1,12 +1,11 @@
 #include "cli/exchange_record.h"
 
+#include "cli/json_text.h"
 #include "eventlog/event_log.h"
 #include "protocol/display_text.h"
 #include "protocol/hex_text.h"
 #include "supervision/reply_watchdog.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QStringList>
 
 namespace vmx {
@@ -70,9 +69,22 @@ std::optional<QString> recordHeader(RecordFormat format) {
         "time,port,address,command,outcome,payload,payload_hex,round_trip_ms,error");
 }
 
+QByteArray jsonRecord(const ExchangeRecord& record) {
+    // The members in the order of their names, as QJsonObject keeps them.
+    JsonLine line;
+    line.add("address", record.address);
+    line.add("command", record.command);
+    line.add("error", record.error);
+    line.add("outcome", outcomeName(record.outcome));
+    line.add("payload", singleLineText(record.payload));
+    line.add("payload_hex", hexText(record.payload, kHexPacked));
+    line.add("port", record.port);
+    line.add("round_trip_ms", record.roundTripMs);
+    line.add("time", recordTime(record.time));
+    return line.take();
+}
+
 QString formatRecord(RecordFormat format, const ExchangeRecord& record) {
-    const QString shown = singleLineText(record.payload);
-    const QString hex = hexText(record.payload, kHexPacked);
     switch (format) {
     case RecordFormat::Text:
         switch (record.outcome) {
@@ -81,7 +93,7 @@ QString formatRecord(RecordFormat format, const ExchangeRecord& record) {
         case Outcome::Nak:
             return QStringLiteral("NAK");
         case Outcome::Reply:
-            return shown;
+            return singleLineText(record.payload);
         default:
             return *textFailureLine(record);
         }
@@ -91,26 +103,13 @@ QString formatRecord(RecordFormat format, const ExchangeRecord& record) {
                            csvField(record.address),
                            csvField(record.command),
                            outcomeName(record.outcome),
-                           csvField(shown),
-                           hex,
+                           csvField(singleLineText(record.payload)),
+                           hexText(record.payload, kHexPacked),
                            roundTripText(record),
                            csvField(record.error)}
             .join(u',');
-    case RecordFormat::Jsonl: {
-        QJsonObject object{
-            {QStringLiteral("time"), recordTime(record.time)},
-            {QStringLiteral("port"), record.port},
-            {QStringLiteral("address"), record.address},
-            {QStringLiteral("command"), record.command},
-            {QStringLiteral("outcome"), outcomeName(record.outcome)},
-            {QStringLiteral("payload"), shown},
-            {QStringLiteral("payload_hex"), hex},
-            {QStringLiteral("round_trip_ms"),
-             record.roundTripMs ? QJsonValue(*record.roundTripMs) : QJsonValue()},
-            {QStringLiteral("error"), record.error},
-        };
-        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    }
+    case RecordFormat::Jsonl:
+        return QString::fromUtf8(jsonRecord(record));
     }
     return {};
 }

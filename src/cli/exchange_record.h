@@ -43,6 +43,9 @@ std::optional<QString> recordHeader(RecordFormat format);
 // characters, CR LF among them, are shown as their control pictures.
 QString formatRecord(RecordFormat format, const ExchangeRecord& record);
 
+// The record as one JSON object in UTF-8, without the line end: what JSON lines output writes.
+QByteArray jsonRecord(const ExchangeRecord& record);
+
 // Text format only: the line that goes to standard error for a record that is no answer (the
 // watchdog's message, the link's message, the dropped late bytes); nullopt for an answer.
 std::optional<QString> textFailureLine(const ExchangeRecord& record);

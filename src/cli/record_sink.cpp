@@ -19,10 +19,15 @@ void RecordSink::showProgress(const QString& text) {
 }
 
 bool RecordSink::writeOut(const QString& text) {
+    return writeOut(text.toUtf8());
+}
+
+bool RecordSink::writeOut(QByteArray line) {
     if (progressShown_)
         showProgress(QString());
     // RFC 4180 ends every line with CR LF.
-    return out_.writeLine(text, format_ == RecordFormat::Csv ? "\r\n" : "\n");
+    line += format_ == RecordFormat::Csv ? "\r\n" : "\n";
+    return out_.writeRaw(line);
 }
 
 bool RecordSink::begin() {
@@ -31,6 +36,8 @@ bool RecordSink::begin() {
 }
 
 bool RecordSink::write(const ExchangeRecord& record) {
+    if (format_ == RecordFormat::Jsonl)
+        return writeOut(jsonRecord(record));
     if (format_ != RecordFormat::Text)
         return writeOut(formatRecord(format_, record));
     if (const auto failure = textFailureLine(record)) {
@@ -41,6 +48,8 @@ bool RecordSink::write(const ExchangeRecord& record) {
 }
 
 bool RecordSink::writeFound(const ExchangeRecord& record) {
+    if (format_ == RecordFormat::Jsonl)
+        return writeOut(jsonRecord(record));
     if (format_ != RecordFormat::Text)
         return writeOut(formatRecord(format_, record));
     QString line = record.address + u' ' + formatRecord(format_, record);

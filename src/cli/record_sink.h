@@ -35,6 +35,7 @@ public:
 private:
     QString stamped(const QString& text) const;
     bool writeOut(const QString& text);
+    bool writeOut(QByteArray line);
 
     RecordFormat format_;
     bool timestamps_;

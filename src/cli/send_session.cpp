@@ -81,7 +81,8 @@ double millisecondsSince(const QElapsedTimer& timer) {
 } // namespace
 
 SendSession::SendSession(const SendPlan& plan, RecordSink& sink, QObject* parent)
-    : QObject(parent), plan_(plan), sink_(sink), exchange_(systemHostLookup, plan.timeout) {
+    : QObject(parent), plan_(plan), sink_(sink), exchange_(systemHostLookup, plan.timeout),
+      endpoint_(endpointText(plan.request.target)) {
     nextExchange_.setSingleShot(true);
     nextExchange_.setTimerType(Qt::PreciseTimer);
     connect(&nextExchange_, &QTimer::timeout, this, &SendSession::sendNext);
@@ -131,28 +132,41 @@ QString SendSession::currentAddress() const {
 }
 
 QString SendSession::portName() const {
-    // A serial port is named by the device it led to in the last exchange.
-    if (std::holds_alternative<SerialTarget>(plan_.request.target))
-        return serialDevice_;
-    return endpointText(plan_.request.target);
+    // A serial port is named by the device it led to in the last exchange; an endpoint as
+    // typed, the same for the whole run.
+    return std::holds_alternative<SerialTarget>(plan_.request.target) ? serialDevice_ : endpoint_;
 }
 
 QString SendSession::serialDevice() {
     const auto& target = std::get<SerialTarget>(plan_.request.target);
     if (!target.serialPath.isEmpty())
-        return resolvedDevice(target.serialPath);
+        return followedDevice(target.serialPath);
 #ifndef Q_OS_WIN
     // COMn is a file of that name in the current folder when there is one, else the machine's
     // own port. Once it has been the file, it stays the file for the run: gone, it is a link
     // error until it comes back, never frames written to another device.
-    const QString local =
-        QDir::current().absoluteFilePath(QStringLiteral("COM%1").arg(target.serialPort));
-    const QFileInfo info(local);
-    comInFolder_ = comInFolder_ || info.exists() || info.isSymLink();
+    if (comPath_.isEmpty())
+        comPath_ = QDir::current().absoluteFilePath(QStringLiteral("COM%1").arg(target.serialPort));
+    if (!comInFolder_) {
+        const QFileInfo info(comPath_);
+        comInFolder_ = info.exists() || info.isSymLink();
+    }
     if (comInFolder_)
-        return resolvedDevice(local);
+        return followedDevice(comPath_);
 #endif
     return QString();
+}
+
+QString SendSession::followedDevice(const QString& path) {
+    // Following a link to its end asks the system once for every part of every path on the
+    // way, each exchange. While the port the last exchange opened is still open and the link
+    // still reads the same, it leads where it led.
+    const QString linkText = QFileInfo(path).symLinkTarget();
+    if (portOpened_ && path == followedPath_ && linkText == followedLinkText_)
+        return serialDevice_;
+    followedPath_ = path;
+    followedLinkText_ = linkText;
+    return resolvedDevice(path);
 }
 
 bool SendSession::guardHolds() {

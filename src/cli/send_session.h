@@ -44,6 +44,7 @@ private:
     void sendNext();
     bool guardHolds();
     QString serialDevice();
+    QString followedDevice(const QString& path);
     void dropWaitingBytes();
     void late(const QByteArray& bytes);
     void answered(Answer answer, const QByteArray& line);
@@ -59,6 +60,7 @@ private:
     SendPlan plan_;
     RecordSink& sink_;
     Exchange exchange_;
+    QString endpoint_; // how records name a network link's endpoint
     QTimer nextExchange_;
     QElapsedTimer sinceSend_;
     QElapsedTimer runClock_;
@@ -67,6 +69,9 @@ private:
     QElapsedTimer guarding_;         // since the guard began to hold the next exchange
     bool guardPending_ = false;      // the last exchange got no answer
     QString serialDevice_;           // the serial device of the last exchange
+    QString comPath_;                // COMn in the current folder
+    QString followedPath_;           // the port's name the last exchange followed
+    QString followedLinkText_;       // what it read as a link then
     bool comInFolder_ = false;       // COMn has stood for a file in the current folder in this run
     bool awaiting_ = false;
     bool portOpened_ = false; // the serial port is open since an exchange of this run

@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #ifdef Q_OS_UNIX
@@ -106,8 +107,56 @@ void EventLog::close() {
 #endif
 }
 
+namespace {
+
+void putDigits(char16_t*& at, int value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10)
+        at[i] = char16_t(u'0' + value % 10);
+    at += digits;
+}
+
+} // namespace
+
 QString isoTimeWithOffset(const QDateTime& time) {
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    // Written out by hand: Qt's text of the same time goes through its locale-aware formatter,
+    // which costs more than a whole exchange of a polling run. The result is Qt's
+    // ISODateWithMs of the time at its own offset, which is also taken for the years and
+    // offsets this does not cover.
+    const int offset = time.offsetFromUtc();
+    constexpr qint64 kDayMs = 24 * 3600 * 1000;
+    const qint64 localMs = time.toMSecsSinceEpoch() + qint64(offset) * 1000;
+    const qint64 days = localMs >= 0 ? localMs / kDayMs : -((-localMs + kDayMs - 1) / kDayMs);
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    QDate(1970, 1, 1).addDays(days).getDate(&year, &month, &day);
+    if (!time.isValid() || offset % 60 != 0 || year < 1 || year > 9999)
+        return time.toOffsetFromUtc(offset).toString(Qt::ISODateWithMs);
+    const auto msOfDay = int(localMs - days * kDayMs);
+    QString text(offset == 0 ? 24 : 29, Qt::Uninitialized);
+    char16_t* at = reinterpret_cast<char16_t*>(text.data());
+    putDigits(at, year, 4);
+    *at++ = u'-';
+    putDigits(at, month, 2);
+    *at++ = u'-';
+    putDigits(at, day, 2);
+    *at++ = u'T';
+    putDigits(at, msOfDay / 3600000, 2);
+    *at++ = u':';
+    putDigits(at, msOfDay / 60000 % 60, 2);
+    *at++ = u':';
+    putDigits(at, msOfDay / 1000 % 60, 2);
+    *at++ = u'.';
+    putDigits(at, msOfDay % 1000, 3);
+    if (offset == 0) {
+        *at = u'Z';
+        return text;
+    }
+    *at++ = offset < 0 ? u'-' : u'+';
+    putDigits(at, std::abs(offset) / 3600, 2);
+    *at++ = u':';
+    putDigits(at, std::abs(offset) / 60 % 60, 2);
+    return text;
 }
 
 void EventLog::event(const QString& kind, const QString& details) {

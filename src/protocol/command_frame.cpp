@@ -1,5 +1,7 @@
 #include "protocol/command_frame.h"
 
+#include <array>
+
 #include "protocol/decimal_text.h"
 #include "protocol/hex_text.h"
 
@@ -94,20 +96,21 @@ FrameError buildCommandFrame(QStringView addressText, QStringView commandText, C
 }
 
 QByteArray sendingOrder(const CommandFrame& frame) {
-    QByteArray bytes;
-    bytes.reserve(6 + kCommandSlots);
-    bytes.append(char(frame.startByte));
-    bytes.append(char(frame.addressTens));
-    bytes.append(char(frame.addressUnits));
-    bytes.append(char(frame.commandSlots[0]));
+    // Gathered on the stack and copied once: SEND asks for these bytes several times.
+    std::array<char, 6 + kCommandSlots> bytes{};
+    std::size_t size = 0;
+    bytes[size++] = char(frame.startByte);
+    bytes[size++] = char(frame.addressTens);
+    bytes[size++] = char(frame.addressUnits);
+    bytes[size++] = char(frame.commandSlots[0]);
     for (std::size_t k = 1; k < frame.commandSlots.size(); ++k) {
         if (frame.commandSlots[k] != 0)
-            bytes.append(char(frame.commandSlots[k]));
+            bytes[size++] = char(frame.commandSlots[k]);
     }
-    bytes.append(char(frame.checkHigh));
-    bytes.append(char(frame.checkLow));
-    bytes.append(char(frame.endByte));
-    return bytes;
+    bytes[size++] = char(frame.checkHigh);
+    bytes[size++] = char(frame.checkLow);
+    bytes[size++] = char(frame.endByte);
+    return QByteArray(bytes.data(), qsizetype(size));
 }
 
 QString echoText(const CommandFrame& frame) {
