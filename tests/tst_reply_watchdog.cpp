@@ -63,17 +63,30 @@ private slots:
         QCOMPARE(spy.count(), 2);
     }
 
+    // Answered and sent again before the first period is over (a polling run): the second
+    // arming gets its whole period, and one expiry.
+    void rearmingWhileArmedRestartsTheCount_data() {
+        QTest::addColumn<bool>("answeredBetween");
+        QTest::newRow("re-armed") << false;
+        QTest::newRow("disarmed, then armed again") << true;
+    }
+
     void rearmingWhileArmedRestartsTheCount() {
+        QFETCH(bool, answeredBetween);
         ReplyWatchdog watchdog(150ms);
         QSignalSpy spy(&watchdog, &ReplyWatchdog::expired);
         QElapsedTimer clock;
         watchdog.arm();
         QTest::qWait(100);
+        if (answeredBetween)
+            watchdog.disarm();
         clock.start();
         watchdog.arm();
         QVERIFY(spy.wait(2000));
         QCOMPARE(spy.count(), 1);
         QVERIFY2(clock.elapsed() >= 140, "the second arming must give the full period again");
+        QVERIFY(!spy.wait(250));
+        QCOMPARE(spy.count(), 1);
     }
 };
 
