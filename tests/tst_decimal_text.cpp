@@ -1,9 +1,13 @@
+#include "numbers/nearest_binary.h"
 #include "protocol/decimal_text.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -127,6 +131,35 @@ private slots:
         QTest::newRow("whole") << 7.0 << 7.0;
         QTest::newRow("2^52 + 1") << 4503599627370497.0 << 4503599627370497.0;
         QTest::newRow("1e300") << 1e300 << 1e300;
+    }
+
+    // Short texts are read without the C library; what they give must still be what the C
+    // library reads, bit for bit, within the short form's bounds and just beyond them.
+    void shortNumbersAsTheCLibraryReadsThem() {
+        QRandomGenerator random(20261208);
+        for (int round = 0; round < 200000; ++round) {
+            std::string digits(std::size_t(random.bounded(1, 18)), '0');
+            for (char& digit : digits)
+                digit = char('0' + random.bounded(10));
+            const int exponent = random.bounded(-25, 26);
+            const std::string text = digits + 'e' + std::to_string(exponent);
+
+            const double wide = vmx::nearestDouble(digits, exponent);
+            const double wideModel = std::strtod(text.c_str(), nullptr);
+            QVERIFY2(std::memcmp(&wide, &wideModel, sizeof wide) == 0, text.c_str());
+            const float narrow = vmx::nearestFloat(digits, exponent);
+            const float narrowModel = std::strtof(text.c_str(), nullptr);
+            QVERIFY2(std::memcmp(&narrow, &narrowModel, sizeof narrow) == 0, text.c_str());
+
+            // And through the address and reading parser, with a period inside the digits.
+            const std::size_t period = std::size_t(random.bounded(int(digits.size()) + 1));
+            const std::string decimal = digits.substr(0, period) + '.' + digits.substr(period) +
+                                        'e' + std::to_string(exponent);
+            const std::optional<double> parsed = parseDecimal(QString::fromLatin1(decimal));
+            const double parsedModel = std::strtod(decimal.c_str(), nullptr);
+            QVERIFY2(parsed && std::memcmp(&*parsed, &parsedModel, sizeof parsedModel) == 0,
+                     decimal.c_str());
+        }
     }
 
     void roundsHalfToEven() {

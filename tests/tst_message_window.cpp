@@ -4,11 +4,14 @@
 #include "support/loopback_peer.h"
 #include "support/window_fixture.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPaintEvent>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -19,16 +22,19 @@ using vmx::test::WindowFixture;
 
 namespace {
 
-// Counts the paints of a widget.
+// Counts the paints of a widget and gathers what they painted.
 class PaintCounter : public QObject {
 public:
     explicit PaintCounter(QWidget* widget) : QObject(widget) { widget->installEventFilter(this); }
     int count = 0;
+    QRegion painted;
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
+        if (event->type() == QEvent::Paint) {
             ++count;
+            painted += static_cast<QPaintEvent*>(event)->region();
+        }
         return false;
     }
 };
@@ -233,6 +239,35 @@ private slots:
         QVERIFY(fx.deliver(QList<QByteArray>(MessageWindow::Limits{}.lines + 10, "\x06")));
         QCOMPARE(fx.messageText().count(QStringLiteral("ACK")), MessageWindow::Limits{}.lines);
         QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+    }
+
+    // An answer repaints its own line, and the empty line after it only where a caret can show
+    // there: in a text box with the focus, the caret the answer pushed onto that line must show
+    // in the same paint.
+    void aFocusedWindowShowsTheCaretAfterTheAnswer() {
+        UdpWindow fx;
+        QVERIFY(fx.start());
+        auto* view = fx.control<QPlainTextEdit>("Text2");
+        // A steady caret: a blinking one would be repainted by its own timer as well.
+        const int flashTime = QApplication::cursorFlashTime();
+        const auto restoreFlashTime =
+            qScopeGuard([flashTime] { QApplication::setCursorFlashTime(flashTime); });
+        QApplication::setCursorFlashTime(0);
+        view->window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(view->window()));
+        view->setFocus();
+        QTRY_VERIFY(view->hasFocus());
+        QVERIFY(fx.deliver(replyWith("12.5")));
+        vmx::test::messageWindow(fx.form()).flush();
+        QCoreApplication::processEvents();
+        QCOMPARE(view->textCursor().position(), view->document()->characterCount() - 1);
+
+        auto* paints = new PaintCounter(view->viewport());
+        QVERIFY(fx.deliver(replyWith("13.5")));
+        QTRY_VERIFY(paints->count > 0);
+        QCOMPARE(view->textCursor().blockNumber(), 2); // the empty line after "13.5"
+        QVERIFY2((QRegion(view->cursorRect()) - paints->painted).isEmpty(),
+                 "the caret's new line was not painted");
     }
 
     // While the answers fit the view the vertical bar is not painted again for them (it would

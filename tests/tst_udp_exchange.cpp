@@ -304,6 +304,30 @@ private slots:
         QTRY_COMPARE(w.messageText(), QStringLiteral("ACK\r\n").repeated(5));
     }
 
+    // SEND fills the echo box as setting its text does, also when the frame is the same again:
+    // no selection is left, and the caret is at the end.
+    void theSameFrameAgainResetsTheEchoBox() {
+        UdpWindow w;
+        QCOMPARE(w.startAndSend(), kDefaultFrame);
+        QLineEdit* echo = w.box("outmessage");
+        const QString shown = echo->text();
+        QCOMPARE(shown, QStringLiteral("7 30 32 52 44 46 46 3"));
+        // The last three characters, the caret at the end.
+        echo->setSelection(int(shown.size()) - 3, 3);
+        QVERIFY(echo->hasSelectedText());
+
+        QVERIFY(w.send());
+        QCOMPARE(w.peer.next().data(), kDefaultFrame);
+        QCOMPARE(echo->text(), shown);
+        QVERIFY(!echo->hasSelectedText());
+        QCOMPARE(echo->cursorPosition(), shown.size());
+
+        echo->setCursorPosition(0);
+        QVERIFY(w.send());
+        QCOMPARE(w.peer.next().data(), kDefaultFrame);
+        QCOMPARE(echo->cursorPosition(), shown.size());
+    }
+
     void udpAnswersLeaveCaretAndSelectionAlone() {
         UdpWindow w;
         QCOMPARE(w.startAndSend(), kDefaultFrame);

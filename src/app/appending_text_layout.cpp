@@ -37,8 +37,12 @@ void AppendingTextLayout::documentChanged(int from, int charsRemoved, int charsA
         QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
     }
     emit documentSizeChanged(documentSize());
-    for (QTextBlock block = document->findBlock(from); block.isValid(); block = block.next())
-        emit updateBlock(block);
+    // The text ends with an empty line; what it shows is only the caret.
+    const QTextBlock last = document->lastBlock();
+    for (QTextBlock block = document->findBlock(from); block.isValid(); block = block.next()) {
+        if (block != last || emptyLastLineRepainted_ || block.length() > 1)
+            emit updateBlock(block);
+    }
 }
 
 } // namespace vmx

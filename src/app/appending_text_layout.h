@@ -17,11 +17,16 @@ public:
 
     explicit AppendingTextLayout(QTextDocument* document);
 
+    // Whether an append repaints the empty line that ends the text. It shows nothing but the
+    // caret, which is drawn only while the text box has the focus (taking the focus draws it).
+    void setEmptyLastLineRepainted(bool repainted) { emptyLastLineRepainted_ = repainted; }
+
 protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
 
 private:
     int knownBlocks_ = 0;
+    bool emptyLastLineRepainted_ = true;
 };
 
 } // namespace vmx

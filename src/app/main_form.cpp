@@ -24,6 +24,20 @@ namespace vmx {
 
 namespace {
 
+// Shows a SEND's echo. Setting the text the box already holds would lay it out and announce it
+// to assistive technology anew, right before the frame is written; what setting it also does
+// (no selection, the caret at the end and the end in view) is done directly instead.
+void showEcho(QLineEdit& box, const QString& echo) {
+    if (box.text() != echo) {
+        box.setText(echo);
+        return;
+    }
+    if (box.hasSelectedText())
+        box.deselect();
+    if (box.cursorPosition() != echo.size())
+        box.setCursorPosition(int(echo.size()));
+}
+
 bool isEnterKey(const QEvent* event) {
     if (event->type() != QEvent::KeyPress)
         return false;
@@ -93,7 +107,8 @@ void MainForm::wireControls() {
     connect(exitButton_, &QPushButton::clicked, this, &MainForm::exitWithSave);
     connect(aboutAction_, &QAction::triggered, this, &MainForm::showAbout);
 
-    connect(&exchange_, &Exchange::echoed, echoBox_, &QLineEdit::setText);
+    connect(&exchange_, &Exchange::echoed, this,
+            [this](const QString& echo) { showEcho(*echoBox_, echo); });
     connect(&exchange_, &Exchange::failed, this,
             [this](const QString& message) { showMessage(message); });
     connect(&exchange_, &Exchange::answered, this,

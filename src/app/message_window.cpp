@@ -5,6 +5,7 @@
 #include "app/selection_text.h"
 #include "protocol/display_text.h"
 
+#include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTextBlock>
@@ -37,7 +38,8 @@ MessageWindow::MessageWindow(QPlainTextEdit* view, QObject* parent, Limits limit
     // The same document as the view's own, laid out so that an answer repaints only its line.
     const QTextDocument* original = view_->document();
     auto* document = new QTextDocument(view_);
-    document->setDocumentLayout(new AppendingTextLayout(document));
+    layout_ = new AppendingTextLayout(document);
+    document->setDocumentLayout(layout_);
     document->setDefaultFont(original->defaultFont());
     document->setDocumentMargin(original->documentMargin());
     document->setUndoRedoEnabled(original->isUndoRedoEnabled());
@@ -161,6 +163,9 @@ void MessageWindow::afterEvents() {
         moveCaretNow();
         caretPause_.start();
     }
+    // The new lines are painted now: waiting for the window's own request would show them one
+    // turn of the event loop later, after whatever else has come in meanwhile.
+    QCoreApplication::sendPostedEvents(view_->window(), QEvent::UpdateRequest);
 }
 
 void MessageWindow::insertPending() {
@@ -170,6 +175,9 @@ void MessageWindow::insertPending() {
     QTextDocument* document = view_->document();
     QTextCursor end(document);
     end.setPosition(document->characterCount() - 1);
+    // An operator's caret at the end moves on to the new empty last line; it shows only while
+    // the text box has the focus.
+    layout_->setEmptyLastLineRepainted(view_->hasFocus());
     end.insertText(pending_);
     lines_.insert(lines_.end(), std::make_move_iterator(pendingLines_.begin()),
                   std::make_move_iterator(pendingLines_.end()));

@@ -14,6 +14,8 @@ class QTextCursor;
 
 namespace vmx {
 
+class AppendingTextLayout;
+
 // How much the message window keeps: lines, characters of those lines as received, and
 // characters of them as shown.
 struct MessageWindowLimits {
@@ -30,8 +32,8 @@ struct MessageWindowLimits {
 
 // The message window's list of answers. Lines are only ever appended after the text already
 // there, which stays untouched, so each line costs the same whether it is the first or the
-// millionth. Lines that arrive in one burst are gathered and inserted together just after the
-// event that produced them has been handled, before the window is painted again.
+// millionth. Lines that arrive in one burst are gathered, inserted together just after the
+// event that produced them has been handled, and painted right then.
 //
 // Anyone on the network may flood the window, so it keeps only the newest lines: at most
 // Limits::lines of them and, of those, as many of the newest as hold at most Limits::characters
@@ -80,6 +82,7 @@ private:
     void moveCaretNow();
 
     QPlainTextEdit* view_;
+    AppendingTextLayout* layout_ = nullptr; // the layout of the view's document
     Limits limits_;
     // The lines as received, one per line of the document, oldest first, and their characters
     // counted with one line break each (as the document counts them).

@@ -1,7 +1,10 @@
 #include "numbers/nearest_binary.h"
 
+#include <array>
+#include <cfloat>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -44,7 +47,45 @@ std::string scientificText(std::string_view digits, std::int64_t exponent, std::
     return text;
 }
 
+// Most texts are short: an address, a port, a reading. With at most as many digits as the type
+// holds exactly, and a power of ten the type also holds exactly, the value is one correctly
+// rounded multiplication or division of two exact numbers (W. D. Clinger, "How to read floating
+// point numbers accurately", 1990), and no text needs to be made for the C library. Only where
+// the arithmetic is done in the type itself: wider registers would round twice.
+template <typename Real>
+std::optional<Real> shortValue(std::string_view digits, std::int64_t exponent) {
+#if FLT_EVAL_METHOD == 0
+    constexpr bool single = std::is_same_v<Real, float>;
+    // 10^7 < 2^24 and 10^15 < 2^53; 10^10 = 2^10 * 5^10 with 5^10 < 2^24, 10^22 with 5^22 < 2^53.
+    constexpr std::size_t kExactDigits = single ? 7 : 15;
+    constexpr std::int64_t kExactPower = single ? 10 : 22;
+    static constexpr auto kPowers = [] {
+        std::array<Real, std::size_t(kExactPower) + 1> powers{};
+        Real power = 1;
+        for (Real& entry : powers) {
+            entry = power;
+            power *= 10;
+        }
+        return powers;
+    }();
+    if (digits.size() > kExactDigits || exponent > kExactPower || exponent < -kExactPower)
+        return std::nullopt;
+    std::uint64_t whole = 0;
+    for (const char digit : digits)
+        whole = whole * 10 + std::uint64_t(digit - '0');
+    const Real value = Real(whole);
+    return exponent >= 0 ? value * kPowers[std::size_t(exponent)]
+                         : value / kPowers[std::size_t(-exponent)];
+#else
+    (void)digits;
+    (void)exponent;
+    return std::nullopt;
+#endif
+}
+
 template <typename Real> Real nearest(std::string_view digits, std::int64_t exponent) {
+    if (const std::optional<Real> value = shortValue<Real>(digits, exponent))
+        return *value;
     // Orders past the type's range are settled here, so the exponent text stays small and no
     // library has to cope with an exponent of many digits.
     if (exponent > std::numeric_limits<std::int64_t>::max() / 4)
