@@ -241,6 +241,58 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), copied);
     }
 
+    // A short answer is painted by the message window's own turn that inserts it; a long line
+    // waits for the window's next paint.
+    void aShortAnswerIsPaintedWhenItIsInserted() {
+        QPlainTextEdit view;
+        MessageWindow window(&view);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCoreApplication::processEvents();
+        auto* paints = new PaintCounter(view.viewport());
+
+        window.appendLine("12.5");
+        QCOMPARE(paints->count, 0);
+        // Only the message window's own turn: nothing else waiting is handled.
+        QCoreApplication::sendPostedEvents(&window, QEvent::MetaCall);
+        QCOMPARE(view.toPlainText(), QStringLiteral("12.5\n"));
+        QCOMPARE(paints->count, 1);
+
+        window.appendLine(QByteArray(MessageWindow::kShownCharacters + 1, 'x'));
+        QCoreApplication::sendPostedEvents(&window, QEvent::MetaCall);
+        QCOMPARE(view.document()->blockCount(), 3);
+        QCOMPARE(paints->count, 1);
+        QTRY_COMPARE(paints->count, 2);
+    }
+
+    // Once the lines fill the view, an answer repaints the vertical bar it changes (and the
+    // frame behind it) once, and not the horizontal bar.
+    void anAnswerIntoAFullViewPaintsOnlyWhatItChanged() {
+        UdpWindow fx;
+        QVERIFY(fx.start());
+        auto* view = fx.control<QPlainTextEdit>("Text2");
+        QVERIFY(QTest::qWaitForWindowExposed(view->window()));
+        QList<QByteArray> replies;
+        for (int i = 0; i < 100; ++i)
+            replies << replyWith("#" + QByteArray::number(i));
+        QVERIFY(fx.deliver(replies));
+        vmx::test::messageWindow(fx.form()).flush();
+        QTRY_VERIFY(view->verticalScrollBar()->maximum() > 0);
+        QCoreApplication::processEvents();
+        auto* verticalPaints = new PaintCounter(view->verticalScrollBar());
+        auto* horizontalPaints = new PaintCounter(view->horizontalScrollBar());
+        auto* framePaints = new PaintCounter(view);
+
+        const int maximum = view->verticalScrollBar()->maximum();
+        QVERIFY(fx.deliver(replyWith("12.5")));
+        QTRY_COMPARE(view->verticalScrollBar()->maximum(), maximum + 1);
+        QTRY_COMPARE(verticalPaints->count, 1);
+        QTest::qWait(50);
+        QCOMPARE(verticalPaints->count, 1);
+        QCOMPARE(horizontalPaints->count, 0);
+        QVERIFY(framePaints->count <= 1);
+    }
+
     // An answer repaints its own line, and the empty line after it only where a caret can show
     // there: in a text box with the focus, the caret the answer pushed onto that line must show
     // in the same paint.

@@ -158,8 +158,6 @@ void MainForm::buildControls() {
     // Read-only for the operator, but the text can be selected and copied with mouse and keys.
     messageView_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     messageView_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    messageView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    messageView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     messageView_->setTabChangesFocus(true);
     messageView_->setAccessibleName(QStringLiteral("Message window"));
 

@@ -14,7 +14,7 @@ namespace vmx {
 // copier the message window sets: plain text of the lines as received, a shortened line whole.
 // The text box's own copy would take a rich-text copy of the selection and, when anyone asks
 // for it, turn all of it into HTML and OpenDocument as well: seconds and hundreds of megabytes
-// for a selected window under a flood.
+// for a selected window under a flood. Both of its scroll bars always show.
 class MessageView : public QPlainTextEdit {
     Q_OBJECT
 public:

@@ -155,6 +155,10 @@ void MessageWindow::flush() {
 
 void MessageWindow::afterEvents() {
     flushScheduled_ = false;
+    // Short answers are painted at once, not with the window's own paint one turn of the event
+    // loop later. A burst or a long line waits for that paint, which then also covers what has
+    // come in meanwhile: under a flood of them, painting each at once held the window longer.
+    const bool paintNow = !pendingLines_.empty() && pendingCharacters_ <= kShownCharacters;
     insertPending();
     // Moving the caret scrolls and repaints the whole view: when answers come one after another
     // it is done for the first and then once per interval, the last move always following the
@@ -163,9 +167,12 @@ void MessageWindow::afterEvents() {
         moveCaretNow();
         caretPause_.start();
     }
-    // The new lines are painted now: waiting for the window's own request would show them one
-    // turn of the event loop later, after whatever else has come in meanwhile.
-    QCoreApplication::sendPostedEvents(view_->window(), QEvent::UpdateRequest);
+    if (paintNow) {
+        // What the text box has queued for itself comes first, so that it goes into this paint
+        // instead of into a second one.
+        QCoreApplication::sendPostedEvents(view_, QEvent::MetaCall);
+        QCoreApplication::sendPostedEvents(view_->window(), QEvent::UpdateRequest);
+    }
 }
 
 void MessageWindow::insertPending() {

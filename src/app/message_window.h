@@ -32,8 +32,8 @@ struct MessageWindowLimits {
 
 // The message window's list of answers. Lines are only ever appended after the text already
 // there, which stays untouched, so each line costs the same whether it is the first or the
-// millionth. Lines that arrive in one burst are gathered, inserted together just after the
-// event that produced them has been handled, and painted right then.
+// millionth. Lines that arrive in one burst are gathered and inserted together just after the
+// event that produced them has been handled; a short answer is painted right then.
 //
 // Anyone on the network may flood the window, so it keeps only the newest lines: at most
 // Limits::lines of them and, of those, as many of the newest as hold at most Limits::characters
