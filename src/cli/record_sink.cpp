@@ -35,11 +35,16 @@ bool RecordSink::begin() {
     return !header || writeOut(*header);
 }
 
-bool RecordSink::write(const ExchangeRecord& record) {
+bool RecordSink::writeStructured(const ExchangeRecord& record) {
+    // A JSON line goes out as the bytes it is made of, without a text in between.
     if (format_ == RecordFormat::Jsonl)
         return writeOut(jsonRecord(record));
+    return writeOut(formatRecord(format_, record));
+}
+
+bool RecordSink::write(const ExchangeRecord& record) {
     if (format_ != RecordFormat::Text)
-        return writeOut(formatRecord(format_, record));
+        return writeStructured(record);
     if (const auto failure = textFailureLine(record)) {
         writeError(*failure);
         return true;
@@ -48,10 +53,8 @@ bool RecordSink::write(const ExchangeRecord& record) {
 }
 
 bool RecordSink::writeFound(const ExchangeRecord& record) {
-    if (format_ == RecordFormat::Jsonl)
-        return writeOut(jsonRecord(record));
     if (format_ != RecordFormat::Text)
-        return writeOut(formatRecord(format_, record));
+        return writeStructured(record);
     QString line = record.address + u' ' + formatRecord(format_, record);
     if (record.outcome == Outcome::Reply)
         line = record.address + QStringLiteral(" reply ") + singleLineText(record.payload);

@@ -34,6 +34,8 @@ public:
 
 private:
     QString stamped(const QString& text) const;
+    // A record in CSV or JSON lines.
+    bool writeStructured(const ExchangeRecord& record);
     bool writeOut(const QString& text);
     bool writeOut(QByteArray line);
 
