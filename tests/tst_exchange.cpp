@@ -168,6 +168,26 @@ private slots:
         QCOMPARE(answered.at(0).at(0).value<Answer>(), Answer::Ack);
         QVERIFY(!vmx::test::partOf<vmx::ReplyWatchdog>(exchange).isRunning());
     }
+
+    // The same address and command give the same frame without building it again, but a frame
+    // that failed is never stood in for by the one before it: the same texts fail again.
+    void aFailedFrameIsNotSentByTheNextSend() {
+        Peer device;
+        QVERIFY(device.bound);
+        Exchange exchange(vmx::test::FakeResolver().resolver(), 5s);
+        QSignalSpy failed(&exchange, &Exchange::failed);
+        QSignalSpy sent(&exchange, &Exchange::frameSent);
+        ExchangeRequest request = udpRequest(device.portText());
+        QVERIFY(exchange.send(request));
+        QCOMPARE(device.next().data(), kDefaultFrame);
+
+        request.commandText = QStringLiteral("R\u0100"); // beyond Latin-1
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(!exchange.send(request));
+            QCOMPARE(failed.count(), i + 1);
+        }
+        QCOMPARE(sent.count(), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestExchange)

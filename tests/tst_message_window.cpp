@@ -4,8 +4,10 @@
 #include "support/loopback_peer.h"
 #include "support/window_fixture.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QClipboard>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMimeData>
@@ -16,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
 
 using vmx::MessageWindow;
 using vmx::test::WindowFixture;
@@ -253,16 +256,40 @@ private slots:
 
         window.appendLine("12.5");
         QCOMPARE(paints->count, 0);
-        // Only the message window's own turn: nothing else waiting is handled.
-        QCoreApplication::sendPostedEvents(&window, QEvent::MetaCall);
+        // Only the end of the event loop's turn as its dispatcher reports it: nothing else
+        // waiting is handled.
+        QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+        emit dispatcher->awake();
         QCOMPARE(view.toPlainText(), QStringLiteral("12.5\n"));
         QCOMPARE(paints->count, 1);
 
         window.appendLine(QByteArray(MessageWindow::kShownCharacters + 1, 'x'));
-        QCoreApplication::sendPostedEvents(&window, QEvent::MetaCall);
+        emit dispatcher->awake();
         QCOMPARE(view.document()->blockCount(), 3);
         QCOMPARE(paints->count, 1);
         QTRY_COMPARE(paints->count, 2);
+    }
+
+    // An answer taken in outside a pass of the event loop that waited (by a slot called
+    // directly, or by a pass that did not wait) shows before the loop waits again, when nothing
+    // else may come to wake it.
+    void anAnswerShowsBeforeTheEventLoopWaits() {
+        QPlainTextEdit view;
+        MessageWindow window(&view);
+        // Nothing else waiting that could wake the loop.
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        window.appendLine("12.5");
+        QEventLoop loop;
+        bool timedOut = false;
+        connect(view.document(), &QTextDocument::contentsChanged, &loop, &QEventLoop::quit);
+        QTimer::singleShot(5000, &loop, [&] {
+            timedOut = true;
+            loop.quit();
+        });
+        loop.exec();
+        QVERIFY(!timedOut);
+        QCOMPARE(view.toPlainText(), QStringLiteral("12.5\n"));
     }
 
     // Once the lines fill the view, an answer repaints the vertical bar it changes (and the

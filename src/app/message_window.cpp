@@ -5,6 +5,7 @@
 #include "app/selection_text.h"
 #include "protocol/display_text.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -49,6 +50,16 @@ MessageWindow::MessageWindow(QPlainTextEdit* view, QObject* parent, Limits limit
         messageView->setSelectionCopier([self](const QTextCursor& selection) {
             return self ? self->copyOf(selection) : nullptr;
         });
+    }
+    // Gathered lines go in when the event loop has handled what woke it, and at the latest
+    // before it waits again: its dispatcher reports both moments. A flush posted as an event of
+    // its own came only with a further pass of the loop (a poll and every source checked),
+    // before which the answer could not show.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance(thread())) {
+        turnsReported_ = true;
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, &MessageWindow::afterEvents);
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                &MessageWindow::afterEvents);
     }
     caretPause_.setSingleShot(true);
     caretPause_.setInterval(kCaretMoveIntervalMs);
@@ -144,7 +155,8 @@ void MessageWindow::scheduleFlush() {
     if (flushScheduled_)
         return;
     flushScheduled_ = true;
-    QTimer::singleShot(0, this, &MessageWindow::afterEvents);
+    if (!turnsReported_)
+        QTimer::singleShot(0, this, &MessageWindow::afterEvents);
 }
 
 void MessageWindow::flush() {
@@ -154,6 +166,8 @@ void MessageWindow::flush() {
 }
 
 void MessageWindow::afterEvents() {
+    if (!flushScheduled_)
+        return;
     flushScheduled_ = false;
     // Short answers are painted at once, not with the window's own paint one turn of the event
     // loop later. A burst or a long line waits for that paint, which then also covers what has

@@ -32,8 +32,8 @@ struct MessageWindowLimits {
 
 // The message window's list of answers. Lines are only ever appended after the text already
 // there, which stays untouched, so each line costs the same whether it is the first or the
-// millionth. Lines that arrive in one burst are gathered and inserted together just after the
-// event that produced them has been handled; a short answer is painted right then.
+// millionth. Lines that arrive in one burst are gathered and inserted together once the event
+// loop has handled what woke it; a short answer is painted right then.
 //
 // Anyone on the network may flood the window, so it keeps only the newest lines: at most
 // Limits::lines of them and, of those, as many of the newest as hold at most Limits::characters
@@ -68,8 +68,9 @@ public:
     QMimeData* copyOf(const QTextCursor& selection) const;
     // What the window shows for a line of `characters` characters beyond kShownCharacters.
     static QString omissionMarker(qsizetype characters);
-    // Inserts whatever is still gathered and makes a pending caret move; done by itself right
-    // after the current event (the caret move at most once per kCaretMoveIntervalMs).
+    // Inserts whatever is still gathered and makes a pending caret move; done by itself at the
+    // end of the event loop's current turn (the caret move at most once per
+    // kCaretMoveIntervalMs).
     void flush();
 
 private:
@@ -94,6 +95,9 @@ private:
     qsizetype pendingCharacters_ = 0;
     bool caretToEndPending_ = false;
     bool flushScheduled_ = false;
+    // Whether the thread's event dispatcher reports the ends of the event loop's turns (it
+    // always does once the application object exists).
+    bool turnsReported_ = false;
     QTimer caretPause_;
 };
 

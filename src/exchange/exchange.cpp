@@ -71,22 +71,31 @@ void Exchange::linkPrepared(LinkKind kind, bool ready) {
 
 bool Exchange::sendPrepared(const ExchangeRequest& request) {
     Link& chosen = link(request.link());
+    // The frame is a function of the two texts alone: the same texts again give the same frame,
+    // its echo and its bytes, and commandLength as it is.
+    const bool sameTexts = frameBuilt_ && request.addressText == state_.addressText &&
+                           request.commandText == state_.commandText;
     state_.commandText = request.commandText;
     state_.addressText = request.addressText;
-    const FrameError error = buildCommandFrame(state_.addressText, state_.commandText, state_.frame,
-                                               state_.commandLength);
-    if (error != FrameError::None)
-        return fail(chosen, frameErrorText(error));
+    if (!sameTexts) {
+        frameBuilt_ = false;
+        const FrameError error = buildCommandFrame(state_.addressText, state_.commandText,
+                                                   state_.frame, state_.commandLength);
+        if (error != FrameError::None)
+            return fail(chosen, frameErrorText(error));
+        echo_ = echoText(state_.frame);
+        frameBytes_ = sendingOrder(state_.frame);
+        frameBuilt_ = true;
+    }
 
-    emit echoed(echoText(state_.frame));
+    emit echoed(echo_);
     if (!state_.reply.rxBuffer().isEmpty())
         emit leftoverDropped(state_.reply.rxBuffer());
     state_.reply.clear();
 
-    const QByteArray bytes = sendingOrder(state_.frame);
-    if (!chosen.write(bytes))
+    if (!chosen.write(frameBytes_))
         return fail(chosen, chosen.failureDetail());
-    emit frameSent(bytes);
+    emit frameSent(frameBytes_);
 
     sentOn_ = request.link();
     watchdog_.arm();

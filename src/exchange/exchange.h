@@ -118,6 +118,11 @@ private:
 
     std::array<std::unique_ptr<Link>, kLinkKinds> links_; // by LinkKind
     ExchangeState state_;
+    // What state_.frame gives, kept while the address and command texts stay the same: a
+    // polled reading sends the same frame again and again.
+    bool frameBuilt_ = false;
+    QString echo_;
+    QByteArray frameBytes_;
     std::optional<ExchangeRequest> waiting_; // for its link to be prepared
     bool sentNow_ = false;                   // the outcome of a SEND completed within send()
     ReplyWatchdog watchdog_;
