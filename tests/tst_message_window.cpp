@@ -244,8 +244,8 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), copied);
     }
 
-    // A short answer is painted by the message window's own turn that inserts it; a long line
-    // waits for the window's next paint.
+    // A short answer is inserted and painted at the end of the event loop's turn that brought
+    // it; a long line waits a turn more, and for the window's next paint.
     void aShortAnswerIsPaintedWhenItIsInserted() {
         QPlainTextEdit view;
         MessageWindow window(&view);
@@ -263,9 +263,14 @@ private slots:
         QCOMPARE(view.toPlainText(), QStringLiteral("12.5\n"));
         QCOMPARE(paints->count, 1);
 
+        // A long line goes in with the next turn, with whatever that brings, and is painted by
+        // the window's own paint.
         window.appendLine(QByteArray(MessageWindow::kShownCharacters + 1, 'x'));
         emit dispatcher->awake();
-        QCOMPARE(view.document()->blockCount(), 3);
+        QCOMPARE(view.document()->blockCount(), 2);
+        window.appendLine("12.6");
+        QCoreApplication::sendPostedEvents(&window, QEvent::MetaCall);
+        QCOMPARE(view.document()->blockCount(), 4);
         QCOMPARE(paints->count, 1);
         QTRY_COMPARE(paints->count, 2);
     }

@@ -51,15 +51,15 @@ MessageWindow::MessageWindow(QPlainTextEdit* view, QObject* parent, Limits limit
             return self ? self->copyOf(selection) : nullptr;
         });
     }
-    // Gathered lines go in when the event loop has handled what woke it, and at the latest
-    // before it waits again: its dispatcher reports both moments. A flush posted as an event of
-    // its own came only with a further pass of the loop (a poll and every source checked),
-    // before which the answer could not show.
+    // The event loop's dispatcher reports when it has handled what woke it and when it is
+    // about to wait again; a short answer goes in and is painted then. A flush posted as an
+    // event of its own comes only with a further pass of the loop (a poll and every source
+    // checked), before which the answer could not show.
     if (auto* dispatcher = QAbstractEventDispatcher::instance(thread())) {
         turnsReported_ = true;
-        connect(dispatcher, &QAbstractEventDispatcher::awake, this, &MessageWindow::afterEvents);
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, &MessageWindow::turnEnded);
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-                &MessageWindow::afterEvents);
+                &MessageWindow::turnEnded);
     }
     caretPause_.setSingleShot(true);
     caretPause_.setInterval(kCaretMoveIntervalMs);
@@ -156,7 +156,33 @@ void MessageWindow::scheduleFlush() {
         return;
     flushScheduled_ = true;
     if (!turnsReported_)
-        QTimer::singleShot(0, this, &MessageWindow::afterEvents);
+        postFlush();
+}
+
+void MessageWindow::postFlush() {
+    if (flushPosted_)
+        return;
+    flushPosted_ = true;
+    QTimer::singleShot(0, this, [this] {
+        flushPosted_ = false;
+        afterEvents();
+    });
+}
+
+bool MessageWindow::shortAnswerPending() const {
+    return !pendingLines_.empty() && pendingCharacters_ <= kShownCharacters;
+}
+
+void MessageWindow::turnEnded() {
+    if (!flushScheduled_ || flushPosted_)
+        return;
+    // A burst or a long line waits a turn more and goes in with whatever that turn brings:
+    // under a flood of 64 KiB replies, inserting and painting each one in the turn that read
+    // it listed half as many.
+    if (shortAnswerPending())
+        afterEvents();
+    else
+        postFlush();
 }
 
 void MessageWindow::flush() {
@@ -172,7 +198,7 @@ void MessageWindow::afterEvents() {
     // Short answers are painted at once, not with the window's own paint one turn of the event
     // loop later. A burst or a long line waits for that paint, which then also covers what has
     // come in meanwhile: under a flood of them, painting each at once held the window longer.
-    const bool paintNow = !pendingLines_.empty() && pendingCharacters_ <= kShownCharacters;
+    const bool paintNow = shortAnswerPending();
     insertPending();
     // Moving the caret scrolls and repaints the whole view: when answers come one after another
     // it is done for the first and then once per interval, the last move always following the

@@ -77,6 +77,11 @@ private:
     // How many characters the window shows for a received line of `characters` characters.
     static qsizetype shownLength(qsizetype characters);
     void scheduleFlush();
+    // A flush as an event of its own, handled in the event loop's next turn.
+    void postFlush();
+    // The event loop has handled what woke it, or is about to wait.
+    void turnEnded();
+    bool shortAnswerPending() const;
     void afterEvents();
     void insertPending();
     void dropOldestLines();
@@ -95,6 +100,7 @@ private:
     qsizetype pendingCharacters_ = 0;
     bool caretToEndPending_ = false;
     bool flushScheduled_ = false;
+    bool flushPosted_ = false;
     // Whether the thread's event dispatcher reports the ends of the event loop's turns (it
     // always does once the application object exists).
     bool turnsReported_ = false;
