@@ -128,8 +128,9 @@ void Exchange::receive(LinkKind from, const QByteArray& bytes) {
     const auto line = state_.reply.receive(bytes, state_.commandLength);
     if (!line)
         return;
-    if (ownAnswersOnly_ &&
-        (!watchdog_.isRunning() || !mayAnswer(state_.reply.answer(), sendingOrder(state_.frame)))) {
+    if (ownAnswersOnly_ && (!watchdog_.isRunning() ||
+                            !mayAnswer(state_.reply.answer(),
+                                       frameBuilt_ ? frameBytes_ : sendingOrder(state_.frame)))) {
         emit lateAnswer(state_.reply.answer());
         return;
     }

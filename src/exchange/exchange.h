@@ -119,7 +119,8 @@ private:
     std::array<std::unique_ptr<Link>, kLinkKinds> links_; // by LinkKind
     ExchangeState state_;
     // What state_.frame gives, kept while the address and command texts stay the same: a
-    // polled reading sends the same frame again and again.
+    // polled reading sends the same frame again and again, and each answer is checked against
+    // it. After a failed build state_.frame is as far as it got, and frameBuilt_ is false.
     bool frameBuilt_ = false;
     QString echo_;
     QByteArray frameBytes_;
